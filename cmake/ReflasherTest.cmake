@@ -1,0 +1,28 @@
+# reflasher_add_test(NAME SOURCES <files...> LIBS <targets...> [UMOCKDEV] [LABELS <labels...>])
+# One GoogleTest executable, one CTest entry. UMOCKDEV runs it under umockdev-wrapper, so that
+# the test can create emulated printer devices with a umockdev testbed.
+set(REFLASHER_TEST_ENV
+    "QT_QPA_PLATFORM=offscreen"
+    "XDG_RUNTIME_DIR=${CMAKE_BINARY_DIR}/xdg-runtime"
+    "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=1"
+    "LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0"
+    "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1"
+    "TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1")
+file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/xdg-runtime)
+file(CHMOD ${CMAKE_BINARY_DIR}/xdg-runtime DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
+
+function(reflasher_add_test name)
+    cmake_parse_arguments(T "UMOCKDEV" "" "SOURCES;LIBS;LABELS" ${ARGN})
+    add_executable(${name} ${T_SOURCES})
+    target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+    if(T_UMOCKDEV)
+        add_test(NAME ${name} COMMAND ${UMOCKDEV_WRAPPER} $<TARGET_FILE:${name}>)
+    else()
+        add_test(NAME ${name} COMMAND ${name})
+    endif()
+    set_tests_properties(${name} PROPERTIES ENVIRONMENT "${REFLASHER_TEST_ENV}" TIMEOUT 600
+                                            WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+    if(T_LABELS)
+        set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")
+    endif()
+endfunction()

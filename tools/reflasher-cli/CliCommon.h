@@ -1,0 +1,25 @@
+#pragma once
+
+#include <CLI/CLI.hpp>
+#include <string>
+
+// Options every command takes, and the exit status that a command's callback leaves behind.
+struct CliOptions {
+    std::string dir;  // folder of Wend.xml and WendIDs.xml; empty: the program's own folder
+    bool json = false;
+};
+
+struct CliContext {
+    int exitCode = 0;
+};
+
+// Adds --dir and --json to a subcommand.
+void AddCommonOptions(CLI::App* command, CliOptions& options);
+
+// The description folder as a wide path with a trailing '/'.
+std::wstring DescriptionDirectory(const CliOptions& options);
+
+// Each command group registers its subcommands; their callbacks set context.exitCode.
+void RegisterDescriptionCommands(CLI::App& app, CliContext& context);
+void RegisterDeviceCommands(CLI::App& app, CliContext& context);
+void RegisterUpdateCommands(CLI::App& app, CliContext& context);

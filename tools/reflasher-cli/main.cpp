@@ -1,0 +1,24 @@
+#include <clocale>
+#include <iostream>
+
+#include "tools/reflasher-cli/CliCommon.h"
+
+// Exit statuses shared by every command: 0 success, 1 failure of the operation, 2 usage.
+int main(int argc, char** argv) {
+    std::setlocale(LC_ALL, "");
+    CLI::App app{"Orvane printer firmware updater, command-line edition"};
+    app.require_subcommand(1);
+    CliContext context;
+    // Command groups: each adds a Register...Commands call here.
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        app.exit(e);
+        return 2;
+    }
+    return context.exitCode;
+}
