@@ -1,0 +1,179 @@
+#include <gtest/gtest.h>
+
+#include <boost/make_shared.hpp>
+#include <boost/weak_ptr.hpp>
+#include <optional>
+#include <sstream>
+#include <string>
+
+#include "Common/Headers/PrinterDescription.h"
+#include "Halden/TSException.h"
+
+namespace {
+
+void ExpectDefaultsBesideIds(const PrinterDescription& d) {
+    EXPECT_EQ(d.productName, "Unknown");
+    EXPECT_EQ(d.longName, "Unknown");
+    EXPECT_EQ(d.shortName, "Unknown");
+    EXPECT_EQ(d.productNameResourceId, -1);
+    EXPECT_EQ(d.longNameResourceId, -1);
+    EXPECT_EQ(d.shortNameResourceId, -1);
+    EXPECT_EQ(d.mediaRemaining, -1);
+    EXPECT_EQ(d.dragAndDrop, -1);
+    EXPECT_EQ(d.firmwareCrcVerify, -1);
+    EXPECT_TRUE(d.icon.empty());
+    EXPECT_EQ(d.rotate, 0);
+    EXPECT_TRUE(d.lutNames.empty());
+    EXPECT_TRUE(d.defaultLut.empty());
+    EXPECT_TRUE(d.defaultHead.empty());
+    EXPECT_TRUE(d.heads.empty());
+    EXPECT_TRUE(d.papers.empty());
+    EXPECT_TRUE(d.donorMediaMappings.empty());
+    EXPECT_TRUE(d.mediaCapacities.empty());
+    EXPECT_TRUE(d.paperIdsByReportedSize.empty());
+    EXPECT_TRUE(d.sendToPrinterAs.empty());
+    EXPECT_FALSE(d.stripVersionBytes);
+    EXPECT_TRUE(d.connections.empty());
+    EXPECT_TRUE(d.requiresReboot);
+    EXPECT_TRUE(d.customProperties.empty());
+}
+
+// The message of the TSException thrown by f, which must also carry no file and line 0.
+template <typename F>
+std::optional<std::string> ThrownMessage(F f) {
+    try {
+        f();
+    } catch (const Halden::TSException& e) {
+        EXPECT_TRUE(e.file().empty());
+        EXPECT_EQ(e.line(), 0);
+        return std::string(e.what());
+    }
+    return std::nullopt;
+}
+
+HeadDefinition Head(const std::string& id, const std::string& prefix) {
+    return HeadDefinition{
+        id, {LutModule{"lut", "module", 3, -1}}, {FirmwareNameSpec{prefix, "bin"}}};
+}
+
+}  // namespace
+
+TEST(PrinterDescription, ConstructorsSetIdsAndDefaults) {
+    const PrinterDescription byDefault;
+    EXPECT_EQ(byDefault.vendorId, 0xFFFFFFFFu);
+    EXPECT_EQ(byDefault.productId, 0xFFFFFFFFu);
+    ExpectDefaultsBesideIds(byDefault);
+
+    const PrinterDescription withIds(0x1343, 0x0005);
+    EXPECT_EQ(withIds.vendorId, 0x1343u);
+    EXPECT_EQ(withIds.productId, 0x0005u);
+    ExpectDefaultsBesideIds(withIds);
+
+    EXPECT_EQ(FirmwareNameSpec().versionFormat, 1);
+    EXPECT_EQ(LutModule().donor, -1);
+    EXPECT_EQ(LutModule().media, -1);
+}
+
+TEST(PrinterDescription, GetHeadMatchesExactlyAndReportsTheMissingId) {
+    PrinterDescription d;
+    d.heads["RVX2"] = Head("RVX2", "rvx2_");
+    d.heads[""] = Head("", "blank_");
+
+    const HeadDefinition found = d.GetHead("RVX2");
+    EXPECT_EQ(found.id, "RVX2");
+    ASSERT_EQ(found.firmwareNameSpecs.size(), 1u);
+    EXPECT_EQ(found.firmwareNameSpecs[0].prefix, "rvx2_");
+    ASSERT_EQ(found.lutModules.size(), 1u);
+    EXPECT_EQ(found.lutModules[0].donor, 3);
+    EXPECT_EQ(d.GetHead("").firmwareNameSpecs[0].prefix, "blank_");
+
+    EXPECT_EQ(ThrownMessage([&] { d.GetHead("rvx2"); }), "Can't find head: rvx2");
+    EXPECT_EQ(ThrownMessage([&] { d.GetHead("RVX2 "); }), "Can't find head: RVX2 ");
+    EXPECT_EQ(d.heads.size(), 2u);
+}
+
+TEST(PrinterDescription, GetDefaultHeadFollowsDefaultHeadOrThrows) {
+    PrinterDescription d;
+    EXPECT_EQ(ThrownMessage([&] { d.GetDefaultHead(); }), "Can't find default head");
+
+    d.heads["A"] = Head("A", "a_");
+    d.heads["B"] = Head("B", "b_");
+    // An empty default names no head unless a head has an empty id.
+    EXPECT_EQ(ThrownMessage([&] { d.GetDefaultHead(); }), "Can't find default head");
+    d.defaultHead = "b";
+    EXPECT_EQ(ThrownMessage([&] { d.GetDefaultHead(); }), "Can't find default head");
+    d.defaultHead = "B";
+    EXPECT_EQ(d.GetDefaultHead().firmwareNameSpecs.at(0).prefix, "b_");
+}
+
+TEST(PrinterDescription, CopiesAreDeepButShareConnections) {
+    boost::weak_ptr<const ConnectionType> watch;
+    std::optional<PrinterDescription> copy;
+    {
+        PrinterDescription source(1, 2);
+        source.heads["H"] = Head("H", "h_");
+        source.papers.insert(
+            PaperConfiguration{7, "A6", 100, {{PaperAttributeKey::kWidthInches, 4.0f}}});
+        source.paperIdsByReportedSize.emplace("4x6", 7);
+        source.paperIdsByReportedSize.emplace("4x6", 8);
+        source.connections.push_back(
+            boost::make_shared<USBConnection>(ConnectionType::kFormatJpeg));
+        watch = source.connections[0];
+
+        copy = source;
+        EXPECT_EQ(copy->connections[0].get(), source.connections[0].get());
+        EXPECT_EQ(watch.use_count(), 2);
+
+        source.heads["H"].firmwareNameSpecs.clear();
+        source.papers.clear();
+        EXPECT_EQ(copy->heads["H"].firmwareNameSpecs.size(), 1u);
+        ASSERT_EQ(copy->papers.count(7), 1u);
+        EXPECT_EQ(copy->papers.find(7)->attributes.at(PaperAttributeKey::kWidthInches), 4.0f);
+    }
+    ASSERT_FALSE(watch.expired());
+    EXPECT_EQ(watch.use_count(), 1);
+    EXPECT_EQ(copy->connections[0]->kind, ConnectionType::kKindUsb);
+    EXPECT_EQ(copy->connections[0]->outputFormat, 2);
+    const auto range = copy->paperIdsByReportedSize.equal_range("4x6");
+    ASSERT_EQ(std::distance(range.first, range.second), 2);
+    EXPECT_EQ(range.first->second, 7);
+    EXPECT_EQ(std::next(range.first)->second, 8);
+
+    copy.reset();
+    EXPECT_TRUE(watch.expired());
+}
+
+TEST(PrinterDescription, PaperSetHoldsOnePaperPerId) {
+    PaperConfigurationSet papers;
+    EXPECT_TRUE(papers.insert(PaperConfiguration{5, "first", 1, {}}).second);
+    EXPECT_FALSE(papers.insert(PaperConfiguration{5, "second", 2, {}}).second);
+    EXPECT_TRUE(papers.insert(PaperConfiguration{-3, "third", 3, {}}).second);
+    ASSERT_EQ(papers.size(), 2u);
+    EXPECT_EQ(papers.begin()->id, -3);
+    EXPECT_EQ(papers.find(5)->name, "first");
+}
+
+TEST(ConnectionType, PrintWritesTheExactForms) {
+    struct Case {
+        boost::shared_ptr<const ConnectionType> connection;
+        std::int32_t kind;
+        const char* text;
+    };
+    const Case cases[] = {
+        {boost::make_shared<USBConnection>(1), 0, "USBConnection: { outputFormat = 1 }"},
+        {boost::make_shared<USBConnection>(-7), 0, "USBConnection: { outputFormat = -7 }"},
+        {boost::make_shared<NetworkConnection>(2, 1), 1,
+         "NetworkConnection: { outputFormat = 2, discoveryProtocol = 1 }"},
+        {boost::make_shared<NetworkConnection>(1, 2), 1,
+         "NetworkConnection: { outputFormat = 1, discoveryProtocol = 2 }"},
+    };
+    for (const Case& c : cases) {
+        std::ostringstream viaPrint;
+        EXPECT_EQ(&c.connection->Print(viaPrint), &viaPrint);
+        EXPECT_EQ(viaPrint.str(), c.text);
+        std::ostringstream viaOperator;
+        viaOperator << *c.connection;
+        EXPECT_EQ(viaOperator.str(), c.text);
+        EXPECT_EQ(c.connection->kind, c.kind);
+    }
+}
