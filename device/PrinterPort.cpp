@@ -1,0 +1,65 @@
+#include "device/PrinterPort.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/DeviceFile.h"
+#include "platform/LastError.h"
+
+PrinterPort::PrinterPort() : file_(platform::kNoDeviceFile) {}
+
+PrinterPort::~PrinterPort() {
+    if (file_ != platform::kNoDeviceFile) {
+        platform::CloseDeviceFile(file_);
+    }
+}
+
+bool PrinterPort::Open(const wchar_t* devicePath) {
+    if (devicePath == nullptr) {
+        platform::SetLastError(platform::kErrorInvalidParameter);
+        return false;
+    }
+    file_ = platform::OpenDeviceFile(devicePath);
+    return file_ != platform::kNoDeviceFile;
+}
+
+bool PrinterPort::Read(void* buffer, std::uint32_t& length) {
+    if (buffer == nullptr) {
+        platform::SetLastError(platform::kErrorInvalidParameter);
+        return false;
+    }
+    if (file_ == platform::kNoDeviceFile) {
+        platform::SetLastError(EBADF);
+        return false;
+    }
+    return platform::ReadDeviceFile(file_, buffer, length);
+}
+
+bool PrinterPort::Write(const void* buffer, std::uint32_t& length) {
+    if (buffer == nullptr) {
+        platform::SetLastError(platform::kErrorInvalidParameter);
+        return false;
+    }
+    if (file_ == platform::kNoDeviceFile) {
+        platform::SetLastError(EBADF);
+        return false;
+    }
+    return platform::WriteDeviceFile(file_, buffer, length);
+}
+
+bool PrinterPort::QueryDeviceId(std::string& text) {
+    if (file_ == platform::kNoDeviceFile) {
+        platform::SetLastError(EBADF);
+        return false;
+    }
+    std::string bytes;
+    if (!platform::QueryDeviceFileId(file_, bytes)) {
+        return false;
+    }
+    if (bytes.empty()) {
+        platform::SetLastError(platform::kErrorInvalidData);
+        return false;
+    }
+    text.assign(bytes.c_str(), strnlen(bytes.c_str(), bytes.size()));
+    return true;
+}

@@ -1,0 +1,123 @@
+#include "platform/DeviceFile.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <vector>
+
+#include "platform/LastError.h"
+#include "platform/ModulePath.h"
+#include "platform/UsbPrinterIoctl.h"
+
+namespace platform {
+namespace {
+
+constexpr std::uint32_t kLengthPrefixSize = 2;
+
+bool IsPossibleLength(std::uint32_t length) {
+    return length >= kLengthPrefixSize && length <= kUsbPrinterDeviceIdBufferSize;
+}
+
+}  // namespace
+
+int OpenDeviceFile(const wchar_t* path) {
+    if (path == nullptr || *path == L'\0') {
+        SetLastError(kErrorInvalidParameter);
+        return kNoDeviceFile;
+    }
+    std::string narrow;
+    if (!WideToNarrow(path, narrow)) {
+        SetLastError(EILSEQ);
+        return kNoDeviceFile;
+    }
+    int file;
+    do {
+        file = ::open(narrow.c_str(), O_RDWR | O_CLOEXEC);
+    } while (file < 0 && errno == EINTR);
+    if (file < 0) {
+        SetLastErrorFromErrno();
+        return kNoDeviceFile;
+    }
+    // usblp refuses a second open by itself; the lock keeps the rule on any other node too.
+    int locked;
+    do {
+        locked = ::flock(file, LOCK_EX | LOCK_NB);
+    } while (locked < 0 && errno == EINTR);
+    if (locked < 0) {
+        SetLastErrorFromErrno();
+        ::close(file);
+        return kNoDeviceFile;
+    }
+    return file;
+}
+
+bool ReadDeviceFile(int file, void* buffer, std::uint32_t& length) {
+    if (buffer == nullptr) {
+        SetLastError(kErrorInvalidParameter);
+        return false;
+    }
+    ssize_t moved;
+    do {
+        moved = ::read(file, buffer, length);
+    } while (moved < 0 && errno == EINTR);
+    if (moved < 0) {
+        SetLastErrorFromErrno();
+        length = 0;
+        return false;
+    }
+    length = static_cast<std::uint32_t>(moved);
+    return true;
+}
+
+bool WriteDeviceFile(int file, const void* buffer, std::uint32_t& length) {
+    if (buffer == nullptr) {
+        SetLastError(kErrorInvalidParameter);
+        return false;
+    }
+    ssize_t moved;
+    do {
+        moved = ::write(file, buffer, length);
+    } while (moved < 0 && errno == EINTR);
+    if (moved < 0) {
+        SetLastErrorFromErrno();
+        length = 0;
+        return false;
+    }
+    length = static_cast<std::uint32_t>(moved);
+    return true;
+}
+
+bool QueryDeviceFileId(int file, std::string& bytes) {
+    // Zero-filled so that whatever the driver leaves out reads as NUL.
+    std::vector<unsigned char> answer(kUsbPrinterDeviceIdBufferSize, 0);
+    int result;
+    do {
+        result = ::ioctl(file, LPIOC_GET_DEVICE_ID(kUsbPrinterDeviceIdBufferSize), answer.data());
+    } while (result < 0 && errno == EINTR);
+    if (result < 0) {
+        SetLastErrorFromErrno();
+        return false;
+    }
+    std::uint32_t length = (std::uint32_t{answer[0]} << 8) | answer[1];
+    if (!IsPossibleLength(length)) {
+        length = (std::uint32_t{answer[1]} << 8) | answer[0];
+        if (!IsPossibleLength(length)) {
+            SetLastError(kErrorInvalidData);
+            return false;
+        }
+    }
+    bytes.assign(reinterpret_cast<const char*>(answer.data()) + kLengthPrefixSize,
+                 length - kLengthPrefixSize);
+    return true;
+}
+
+void CloseDeviceFile(int file) {
+    if (file >= 0) {
+        ::close(file);
+    }
+}
+
+}  // namespace platform
