@@ -1,0 +1,41 @@
+#include "Halden/xerces-xmlparser/IntegerText.h"
+
+#include <cstdlib>
+#include <limits>
+
+namespace Halden {
+
+namespace {
+
+std::int32_t Convert(const std::string& text, const char** end) {
+    char* stop = nullptr;
+    const long value = std::strtol(text.c_str(), &stop, 0);
+    *end = stop;
+    if (value > std::numeric_limits<std::int32_t>::max()) {
+        return std::numeric_limits<std::int32_t>::max();
+    }
+    if (value < std::numeric_limits<std::int32_t>::min()) {
+        return std::numeric_limits<std::int32_t>::min();
+    }
+    return static_cast<std::int32_t>(value);
+}
+
+}  // namespace
+
+std::int32_t ConvertIntegerText(const std::string& text) {
+    const char* end = nullptr;
+    return Convert(text, &end);
+}
+
+bool ParseIntegerText(const std::string& text, std::int32_t& value) {
+    const char* end = nullptr;
+    const std::int32_t converted = Convert(text, &end);
+    const char* begin = text.c_str();
+    if (end <= begin || end > begin + text.size()) {
+        return false;
+    }
+    value = converted;
+    return true;
+}
+
+}  // namespace Halden

@@ -1,0 +1,15 @@
+#pragma once
+
+namespace Halden {
+
+class NoCopy {
+public:
+    NoCopy(const NoCopy&) = delete;
+    NoCopy& operator=(const NoCopy&) = delete;
+
+protected:
+    NoCopy() = default;
+    ~NoCopy() = default;
+};
+
+}  // namespace Halden

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "Halden/xerces-xmlparser/IntegerText.h"
+#include "Halden/xerces-xmlparser/XMLTextState.h"
+
+namespace Halden {
+
+// At the end tag, stores ConvertIntegerText of the collected text into *target without any
+// validation (text without a number stores 0). The target belongs to the creator.
+template <typename Integer>
+class XMLIntegerSetState : public XMLTextState {
+public:
+    explicit XMLIntegerSetState(Integer* target) : target_(target) {}
+
+    void finish() override {
+        *target_ = static_cast<Integer>(ConvertIntegerText(getText()));
+        delete this;
+    }
+
+private:
+    Integer* target_;
+};
+
+}  // namespace Halden
