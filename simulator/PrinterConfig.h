@@ -42,7 +42,7 @@ struct Fault {
     // stall-read: the status read (1-based count) that blocks, and for how long.
     std::uint32_t atRead = 1;
     std::uint32_t ms = 0;
-    // write-error, status-read-error, no-device-id: the errno of the failing call.
+    // write-error, status-read-error, no-device-id: the errno of the failing call ("errno").
     int error = EIO;
 };
 

@@ -28,7 +28,7 @@ public:
     // Adds a printer and returns its device path ("/dev/usb/lp0", "/dev/usb/lp1", ...); empty if
     // the testbed refused it (error() says why).
     std::string AddPrinter(const PrinterConfig& config);
-    // Adds a usbmisc lp node whose parent interface is not a printer (class 03), unanswered.
+    // Adds a usbmisc lp node whose parent interface is not a printer (class ff), unanswered.
     std::string AddNonPrinterDevice();
     // Removes printer i's device from the testbed; its model (and transcript) stay.
     bool RemovePrinter(std::size_t index);

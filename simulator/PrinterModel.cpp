@@ -1,0 +1,479 @@
+#include "simulator/PrinterModel.h"
+
+#include <glib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+namespace simulator {
+
+namespace {
+
+constexpr std::uint32_t kStartWord = 0x38;
+constexpr std::uint32_t kImageInfoWord = 0x138;
+constexpr std::uint32_t kDataHeaderWord = 0x238;
+constexpr std::uint32_t kEndWord = 0x1038;
+constexpr std::uint64_t kVersionPrefixSize = 4;
+// The image-info value is the file size less the version prefix and the 2-byte check trailer.
+constexpr std::uint64_t kPrefixAndTrailerSize = 6;
+
+std::uint32_t WordAt(const std::uint8_t* bytes) {
+    return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
+           static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+}
+
+const char* CommandName(std::uint32_t word) {
+    switch (word) {
+        case kStartWord:
+            return "StartCommand";
+        case kImageInfoWord:
+            return "ImageInfoCommand";
+        case kDataHeaderWord:
+            return "DataHeaderCommand";
+        case kEndWord:
+            return "EndCommand";
+        default:
+            return "unknown";
+    }
+}
+
+// Where the VER: value sits in a device ID: [begin, end).
+bool FindVersion(const std::string& deviceId, std::size_t& begin, std::size_t& end) {
+    const std::size_t key = deviceId.find("VER:");
+    if (key == std::string::npos) {
+        return false;
+    }
+    begin = key + 4;
+    end = deviceId.find(';', begin);
+    if (end == std::string::npos) {
+        end = deviceId.size();
+    }
+    return true;
+}
+
+struct Command {
+    std::string name;
+    std::array<std::uint32_t, 3> words;
+};
+
+}  // namespace
+
+const char* OutcomeName(Outcome outcome) {
+    switch (outcome) {
+        case Outcome::kFlashed:
+            return "flashed";
+        case Outcome::kFailed:
+            return "failed";
+        case Outcome::kUntouched:
+        default:
+            return "untouched";
+    }
+}
+
+std::string DecodeImageVersion(const std::uint8_t* prefix) {
+    char text[64];
+    std::snprintf(
+        text, sizeof text, "%d.%d.%d.%d", static_cast<int>(static_cast<std::int8_t>(prefix[1])),
+        static_cast<int>(prefix[0]), static_cast<int>(static_cast<std::int8_t>(prefix[3])),
+        static_cast<int>(prefix[2]));
+    return text;
+}
+
+// Everything below runs under PrinterModel::mutex_.
+struct PrinterModel::State {
+    enum class Phase { kIdle, kStarted, kImageInfo, kData, kDataDone };
+
+    explicit State(const PrinterConfig& config)
+        : config(config), deviceId(config.deviceId), faultSpent(config.faults.size(), false) {}
+    ~State() { g_checksum_free(sha256); }
+    State(const State&) = delete;
+    State& operator=(const State&) = delete;
+
+    const PrinterConfig& config;
+    std::string deviceId;
+
+    // Exchange state of the current transfer.
+    Phase phase = Phase::kIdle;
+    std::int32_t status = kStatusIdle;
+    std::uint8_t stage = 0;
+    std::uint32_t busyLeft = 0;
+    bool sawStart = false;
+    bool sawImageInfo = false;
+    bool finalAckWithheld = false;
+    std::uint32_t imageInfo = 0;
+    std::uint64_t dataAnnounced = 0;
+    std::uint64_t dataReceived = 0;
+    std::array<std::uint8_t, kVersionPrefixSize> prefix{};
+
+    // What the whole run saw.
+    Outcome outcome = Outcome::kUntouched;
+    bool disconnected = false;
+    std::uint64_t opens = 0;
+    std::uint64_t deviceIdQueries = 0;
+    std::uint64_t statusReads = 0;
+    std::uint64_t dataBytes = 0;
+    std::vector<Command> commands;
+    std::vector<std::uint64_t> dataWrites;
+    GChecksum* sha256 = g_checksum_new(G_CHECKSUM_SHA256);
+    std::vector<bool> faultSpent;  // one-shot faults that have struck
+
+    bool Has(FaultKind kind) const {
+        return std::any_of(config.faults.begin(), config.faults.end(),
+                           [kind](const Fault& fault) { return fault.kind == kind; });
+    }
+
+    // The acknowledgement a stage gets after the busy polls, shaped by no-ack and wrong-stage.
+    void ScheduleAck(int ackStage) {
+        busyLeft = config.busyPolls;
+        status = kStatusStageDone;
+        stage = static_cast<std::uint8_t>(ackStage);
+        for (const Fault& fault : config.faults) {
+            const bool applies =
+                (fault.kind == FaultKind::kNoAck || fault.kind == FaultKind::kWrongStage) &&
+                (fault.stage == 0 || fault.stage == ackStage);
+            if (!applies) {
+                continue;
+            }
+            if (fault.kind == FaultKind::kNoAck) {
+                // Busy first, so that the idle answer after it cannot pass for "nothing to do".
+                busyLeft = std::max<std::uint32_t>(config.busyPolls, 1);
+                status = kStatusIdle;
+                stage = 0;
+            } else {
+                stage = static_cast<std::uint8_t>(
+                    fault.reportedStage >= 0 ? fault.reportedStage : (ackStage == 1 ? 2 : 1));
+            }
+            if (ackStage == 255) {
+                finalAckWithheld = true;
+            }
+        }
+    }
+
+    // A one-shot data fault of this kind whose byte lies in the next `size` bytes; its index.
+    int DataFaultIn(FaultKind kind, std::size_t size) const {
+        for (std::size_t i = 0; i < config.faults.size(); ++i) {
+            const Fault& fault = config.faults[i];
+            if (fault.kind == kind && !faultSpent[i] && fault.atDataByte >= 0 &&
+                static_cast<std::uint64_t>(fault.atDataByte) >= dataBytes &&
+                static_cast<std::uint64_t>(fault.atDataByte) < dataBytes + size) {
+                return static_cast<int>(i);
+            }
+        }
+        return -1;
+    }
+
+    void TakeData(const std::uint8_t* data, std::size_t size) {
+        const std::uint64_t take = std::min<std::uint64_t>(size, dataAnnounced - dataReceived);
+        for (std::uint64_t i = 0; i < take && dataReceived + i < kVersionPrefixSize; ++i) {
+            prefix[dataReceived + i] = data[i];
+        }
+        g_checksum_update(sha256, data, static_cast<gssize>(take));
+        dataReceived += take;
+        dataBytes += take;
+        dataWrites.push_back(size);
+        if (dataReceived == dataAnnounced) {
+            phase = Phase::kDataDone;
+            ScheduleAck(255);
+        }
+    }
+
+    // The printer drops a transfer whose data did not arrive whole; later writes are commands.
+    void AbandonTransfer() {
+        phase = Phase::kIdle;
+        status = kStatusIdle;
+        busyLeft = 0;
+    }
+
+    ssize_t WriteData(const std::uint8_t* data, std::size_t size) {
+        const int disconnect = DataFaultIn(FaultKind::kDisconnect, size);
+        if (disconnect >= 0) {
+            faultSpent[disconnect] = true;
+            disconnected = true;
+            return -ENODEV;
+        }
+        const int failure = DataFaultIn(FaultKind::kWriteError, size);
+        if (failure >= 0) {
+            faultSpent[failure] = true;
+            AbandonTransfer();
+            return -config.faults[failure].error;
+        }
+        const int shortWrite = DataFaultIn(FaultKind::kShortWrite, size);
+        if (shortWrite >= 0) {
+            faultSpent[shortWrite] = true;
+            const std::size_t accepted =
+                static_cast<std::size_t>(config.faults[shortWrite].atDataByte - dataBytes);
+            TakeData(data, accepted);
+            AbandonTransfer();
+            return static_cast<ssize_t>(accepted);
+        }
+        TakeData(data, size);
+        return static_cast<ssize_t>(size);
+    }
+
+    void FinishTransfer() {
+        const bool complete = sawStart && sawImageInfo && phase == Phase::kDataDone;
+        if (complete && !finalAckWithheld) {
+            outcome = Outcome::kFlashed;
+            // The printer can tell whether the version prefix came along: the image-info value
+            // counts the image without prefix and trailer.
+            const bool prefixArrived = dataAnnounced >= kVersionPrefixSize &&
+                                       dataAnnounced == imageInfo + kPrefixAndTrailerSize;
+            if (prefixArrived) {
+                SetVersion(DecodeImageVersion(prefix.data()));
+            }
+        } else if (sawStart) {
+            outcome = Outcome::kFailed;
+        }
+        phase = Phase::kIdle;
+        status = kStatusIdle;
+        stage = 0;
+        busyLeft = 0;
+        sawStart = sawImageInfo = false;
+    }
+
+    void SetVersion(const std::string& version) {
+        std::size_t begin = 0;
+        std::size_t end = 0;
+        if (FindVersion(deviceId, begin, end)) {
+            deviceId.replace(begin, end - begin, version);
+        } else {
+            deviceId += "VER:" + version + ";";
+        }
+    }
+
+    ssize_t WriteCommand(const std::uint8_t* data, std::size_t size) {
+        std::array<std::uint8_t, kCommandSize> bytes{};
+        std::memcpy(bytes.data(), data, std::min(size, kCommandSize));
+        const std::array<std::uint32_t, 3> words = {WordAt(&bytes[0]), WordAt(&bytes[4]),
+                                                    WordAt(&bytes[8])};
+        const std::string name = size == kCommandSize ? CommandName(words[0]) : "unknown";
+        for (std::size_t i = 0; i < config.faults.size(); ++i) {
+            const Fault& fault = config.faults[i];
+            if (fault.kind == FaultKind::kWriteError && !faultSpent[i] && fault.command == name) {
+                faultSpent[i] = true;
+                return -fault.error;
+            }
+        }
+        commands.push_back({name, words});
+        if (name == "StartCommand") {
+            outcome = Outcome::kFailed;
+            sawStart = true;
+            sawImageInfo = false;
+            finalAckWithheld = false;
+            phase = Phase::kStarted;
+            ScheduleAck(1);
+        } else if (name == "ImageInfoCommand") {
+            imageInfo = words[2];
+            sawImageInfo = true;
+            phase = Phase::kImageInfo;
+            ScheduleAck(2);
+        } else if (name == "DataHeaderCommand") {
+            dataAnnounced = words[1];
+            dataReceived = 0;
+            prefix.fill(0);
+            phase = Phase::kData;
+            if (dataAnnounced == 0) {
+                phase = Phase::kDataDone;
+                ScheduleAck(255);
+            }
+        } else if (name == "EndCommand") {
+            FinishTransfer();
+        }
+        return static_cast<ssize_t>(size);
+    }
+
+    // Fills record with the answer to one status read.
+    void NextStatus(std::array<std::uint8_t, kStatusRecordSize>& record) {
+        std::int32_t word = status;
+        std::uint8_t stageByte = stage;
+        if (Has(FaultKind::kBusyForever)) {
+            word = kStatusBusy;
+            stageByte = 0;
+        } else if (Has(FaultKind::kIdleOnly)) {
+            word = kStatusIdle;
+            stageByte = 0;
+        } else if (busyLeft > 0) {
+            --busyLeft;
+            word = kStatusBusy;
+            stageByte = 0;
+        }
+        record.fill(0);
+        const auto bits = static_cast<std::uint32_t>(word);
+        for (int i = 0; i < 4; ++i) {
+            record[i] = static_cast<std::uint8_t>(bits >> (8 * i));
+        }
+        record[8] = stageByte;
+    }
+};
+
+PrinterModel::PrinterModel(PrinterConfig config)
+    : config_(std::move(config)), state_(std::make_unique<State>(config_)) {}
+
+PrinterModel::~PrinterModel() = default;
+
+int PrinterModel::HandleOpen() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++state_->opens;
+    return state_->disconnected ? -ENODEV : 0;
+}
+
+ssize_t PrinterModel::HandleWrite(const std::uint8_t* data, std::size_t size) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    State& s = *state_;
+    if (s.disconnected) {
+        return -ENODEV;
+    }
+    if (data == nullptr && size > 0) {
+        return -EFAULT;
+    }
+    if (s.phase == State::Phase::kData && size > 0) {
+        return s.WriteData(data, size);
+    }
+    return s.WriteCommand(data, size);
+}
+
+ssize_t PrinterModel::HandleRead(std::uint8_t* buffer, std::size_t size) {
+    std::uint32_t stallMs = 0;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        State& s = *state_;
+        if (s.disconnected) {
+            return -ENODEV;
+        }
+        const std::uint64_t read = ++s.statusReads;
+        for (const Fault& fault : config_.faults) {
+            if (fault.kind == FaultKind::kStatusReadError && read > fault.afterReads) {
+                return -fault.error;
+            }
+            if (fault.kind == FaultKind::kStallRead && read == fault.atRead) {
+                stallMs = fault.ms;
+            }
+        }
+    }
+    // The stall happens outside the lock so that the test thread can still look at the model.
+    if (stallMs > 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(stallMs));
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (state_->disconnected) {
+        return -ENODEV;
+    }
+    std::array<std::uint8_t, kStatusRecordSize> record;
+    state_->NextStatus(record);
+    const std::size_t count = std::min(size, record.size());
+    if (count > 0 && buffer == nullptr) {
+        return -EFAULT;
+    }
+    std::copy_n(record.begin(), count, buffer);
+    return static_cast<ssize_t>(count);
+}
+
+int PrinterModel::HandleDeviceIdQuery(std::uint8_t* buffer, std::size_t size) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    State& s = *state_;
+    if (s.disconnected) {
+        return -ENODEV;
+    }
+    ++s.deviceIdQueries;
+    for (const Fault& fault : config_.faults) {
+        if (fault.kind == FaultKind::kNoDeviceId) {
+            return -fault.error;
+        }
+    }
+    if (buffer == nullptr && size > 0) {
+        return -EFAULT;
+    }
+    const std::size_t length = s.deviceId.size() + 2;
+    std::vector<std::uint8_t> answer(length);
+    if (config_.lengthPrefix == LengthPrefix::kBig) {
+        answer[0] = static_cast<std::uint8_t>(length >> 8);
+        answer[1] = static_cast<std::uint8_t>(length);
+    } else {
+        answer[0] = static_cast<std::uint8_t>(length);
+        answer[1] = static_cast<std::uint8_t>(length >> 8);
+    }
+    std::copy(s.deviceId.begin(), s.deviceId.end(), answer.begin() + 2);
+    std::copy_n(answer.begin(), std::min(size, answer.size()), buffer);
+    return 0;
+}
+
+bool PrinterModel::Held() const {
+    return state_->Has(FaultKind::kHeld);
+}
+
+bool PrinterModel::Disconnected() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return state_->disconnected;
+}
+
+std::uint64_t PrinterModel::Opens() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return state_->opens;
+}
+
+std::uint64_t PrinterModel::DeviceIdQueries() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return state_->deviceIdQueries;
+}
+
+std::uint64_t PrinterModel::StatusReads() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return state_->statusReads;
+}
+
+std::uint64_t PrinterModel::DataBytes() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return state_->dataBytes;
+}
+
+Outcome PrinterModel::GetOutcome() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return state_->outcome;
+}
+
+std::string PrinterModel::DeviceId() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return state_->deviceId;
+}
+
+std::string PrinterModel::FirmwareVersion() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::size_t begin = 0;
+    std::size_t end = 0;
+    if (!FindVersion(state_->deviceId, begin, end)) {
+        return {};
+    }
+    return state_->deviceId.substr(begin, end - begin);
+}
+
+nlohmann::json PrinterModel::Transcript(const std::string& devicePath) const {
+    const std::string version = FirmwareVersion();
+    std::lock_guard<std::mutex> lock(mutex_);
+    const State& s = *state_;
+    nlohmann::json commands = nlohmann::json::array();
+    for (const Command& command : s.commands) {
+        commands.push_back({{"name", command.name}, {"words", command.words}});
+    }
+    // A copy, because reading the digest closes a GChecksum for further updates.
+    GChecksum* digest = g_checksum_copy(s.sha256);
+    const std::string sha256 = g_checksum_get_string(digest);
+    g_checksum_free(digest);
+    nlohmann::json transcript = {
+        {"devicePath", devicePath},
+        {"opens", s.opens},
+        {"deviceIdQueries", s.deviceIdQueries},
+        {"statusReads", s.statusReads},
+        {"commands", commands},
+        {"dataWrites", s.dataWrites},
+        {"dataBytes", s.dataBytes},
+        {"dataSha256", sha256},
+        {"outcome", OutcomeName(s.outcome)},
+        {"firmwareVersion", version.empty() ? nlohmann::json(nullptr) : nlohmann::json(version)},
+    };
+    return transcript;
+}
+
+}  // namespace simulator

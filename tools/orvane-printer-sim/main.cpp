@@ -1,0 +1,203 @@
+// orvane-printer-sim [--scenario FILE] [--printer DEVICE-ID]... [--transcript FILE] -- COMMAND
+// [ARG]... Emulates one /dev/usb/lpN per printer and runs COMMAND inside that emulation; exits with
+// the command's status (128 + signal number when it was killed). Status 2: unusable arguments,
+// refused before anything runs.
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <clocale>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "simulator/PrinterConfig.h"
+#include "simulator/UmockdevPrinterHost.h"
+
+extern char** environ;
+
+namespace {
+
+constexpr int kUsageError = 2;
+constexpr const char* kPreloadLibrary = "libumockdev-preload.so.0";
+
+struct Options {
+    std::string scenarioFile;
+    std::vector<std::string> printers;
+    std::string transcriptFile;
+    std::vector<std::string> command;
+};
+
+int Refuse(const std::string& message) {
+    std::cerr << "orvane-printer-sim: " << message << "\n";
+    return kUsageError;
+}
+
+bool ReadFile(const std::string& path, std::string& text) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return false;
+    }
+    std::ostringstream content;
+    content << in.rdbuf();
+    text = content.str();
+    return !in.bad();
+}
+
+// The environment for the child: ours, with umockdev's preload library in front (the testbed has
+// already put UMOCKDEV_DIR into our environment).
+std::vector<std::string> ChildEnvironment() {
+    std::vector<std::string> entries;
+    std::string preload = kPreloadLibrary;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string text = *entry;
+        if (text.rfind("LD_PRELOAD=", 0) == 0) {
+            const std::string existing = text.substr(std::strlen("LD_PRELOAD="));
+            if (existing.find(kPreloadLibrary) != std::string::npos) {
+                preload = existing;
+            } else if (!existing.empty()) {
+                preload += ":" + existing;
+            }
+        } else {
+            entries.push_back(text);
+        }
+    }
+    entries.push_back("LD_PRELOAD=" + preload);
+    return entries;
+}
+
+// Runs the command and returns its exit status as a shell would report it.
+int RunChild(const std::vector<std::string>& command) {
+    std::vector<std::string> environment = ChildEnvironment();
+    std::vector<char*> argv;
+    for (const std::string& arg : command) {
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    }
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (std::string& entry : environment) {
+        envp.push_back(entry.data());
+    }
+    envp.push_back(nullptr);
+
+    // Like system(3): a Ctrl-C at the terminal is for the child; we wait for it and report.
+    struct sigaction ignore = {};
+    ignore.sa_handler = SIG_IGN;
+    struct sigaction oldInt = {};
+    struct sigaction oldQuit = {};
+    sigaction(SIGINT, &ignore, &oldInt);
+    sigaction(SIGQUIT, &ignore, &oldQuit);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGINT);
+    sigaddset(&defaults, SIGQUIT);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+
+    pid_t child = 0;
+    const int spawned =
+        posix_spawnp(&child, argv[0], nullptr, &attributes, argv.data(), envp.data());
+    posix_spawnattr_destroy(&attributes);
+    int status = 0;
+    int result = 0;
+    if (spawned != 0) {
+        std::cerr << "orvane-printer-sim: cannot run " << command[0] << ": "
+                  << std::strerror(spawned) << "\n";
+        result = spawned == ENOENT ? 127 : 126;
+    } else {
+        while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+        }
+        result = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    sigaction(SIGINT, &oldInt, nullptr);
+    sigaction(SIGQUIT, &oldQuit, nullptr);
+    return result;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::setlocale(LC_ALL, "");
+    // Everything after the first "--" is the command, untouched by option parsing.
+    int split = 1;
+    while (split < argc && std::strcmp(argv[split], "--") != 0) {
+        ++split;
+    }
+    Options options;
+    for (int i = split + 1; i < argc; ++i) {
+        options.command.push_back(argv[i]);
+    }
+
+    CLI::App app{"Emulates Orvane USB printers (umockdev) and runs a command among them"};
+    app.add_option("--scenario", options.scenarioFile, "JSON scenario of printers and faults");
+    app.add_option("--printer", options.printers,
+                   "add a well-behaved printer with this IEEE-1284 device ID (repeatable)");
+    app.add_option("--transcript", options.transcriptFile,
+                   "write what the printers received as JSON to this file");
+    app.footer("Usage: orvane-printer-sim [OPTIONS] -- COMMAND [ARG]...");
+    try {
+        app.parse(split, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        app.exit(e);
+        return kUsageError;
+    }
+    if (options.command.empty()) {
+        return Refuse("no command given; use: orvane-printer-sim [OPTIONS] -- COMMAND [ARG]...");
+    }
+
+    std::vector<simulator::PrinterConfig> printers;
+    if (!options.scenarioFile.empty()) {
+        std::string text;
+        if (!ReadFile(options.scenarioFile, text)) {
+            return Refuse("cannot read scenario " + options.scenarioFile);
+        }
+        std::string error;
+        if (!simulator::ParseScenario(text, printers, error)) {
+            return Refuse("scenario " + options.scenarioFile + ": " + error);
+        }
+    }
+    for (const std::string& deviceId : options.printers) {
+        std::string error;
+        if (!simulator::ValidateDeviceId(deviceId, error)) {
+            return Refuse("--printer: " + error);
+        }
+        simulator::PrinterConfig config;
+        config.deviceId = deviceId;
+        printers.push_back(config);
+    }
+    std::ofstream transcript;
+    if (!options.transcriptFile.empty()) {
+        transcript.open(options.transcriptFile, std::ios::binary | std::ios::trunc);
+        if (!transcript) {
+            return Refuse("cannot write transcript " + options.transcriptFile);
+        }
+    }
+
+    simulator::UmockdevPrinterHost host;
+    for (const simulator::PrinterConfig& config : printers) {
+        if (host.AddPrinter(config).empty()) {
+            std::cerr << "orvane-printer-sim: cannot emulate a printer: " << host.error() << "\n";
+            return 1;
+        }
+    }
+    const int status = RunChild(options.command);
+    if (transcript.is_open()) {
+        transcript << host.Transcript().dump(2) << "\n";
+        transcript.close();
+        if (!transcript) {
+            std::cerr << "orvane-printer-sim: cannot write transcript " << options.transcriptFile
+                      << "\n";
+            return status != 0 ? status : 1;
+        }
+    }
+    return status;
+}
