@@ -1,6 +1,5 @@
 #include "updater/FirmwareImage.h"
 
-#include <array>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -8,38 +7,12 @@
 
 #include "platform/LastError.h"
 #include "platform/ModulePath.h"
+#include "updater/Crc16.h"
 
 namespace {
 
 constexpr std::uint32_t kVersionBytes = 4;
 constexpr std::uint32_t kTrailerBytes = 2;
-
-// kCrcTables[0] is the standard byte table; kCrcTables[k][b] is the CRC of byte b followed by k
-// zero bytes, which lets the main loop fold 16 bytes per step ("slicing") with results equal
-// to the byte-at-a-time loop.
-constexpr std::size_t kSlices = 16;
-using CrcTables = std::array<std::array<std::uint16_t, 256>, kSlices>;
-
-constexpr CrcTables MakeCrcTables() {
-    CrcTables tables{};
-    for (std::uint32_t byte = 0; byte < 256; ++byte) {
-        std::uint32_t crc = byte;
-        for (int bit = 0; bit < 8; ++bit) {
-            crc = (crc & 1u) ? (crc >> 1) ^ 0xA001u : crc >> 1;
-        }
-        tables[0][byte] = static_cast<std::uint16_t>(crc);
-    }
-    for (std::size_t k = 1; k < kSlices; ++k) {
-        for (std::uint32_t byte = 0; byte < 256; ++byte) {
-            const std::uint16_t previous = tables[k - 1][byte];
-            tables[k][byte] =
-                static_cast<std::uint16_t>((previous >> 8) ^ tables[0][previous & 0xFFu]);
-        }
-    }
-    return tables;
-}
-
-constexpr CrcTables kCrcTables = MakeCrcTables();
 
 // Version components from the prefix bytes b0 b1 b2 b3 (two little-endian 16-bit words): each
 // word's high byte with its sign, its low byte without, high byte first.
@@ -223,19 +196,5 @@ bool FirmwareImage::NameFitsSpec(const std::string& fileName, const FirmwareName
 }
 
 std::uint16_t FirmwareImage::Crc16(const std::uint8_t* data, std::size_t size) {
-    const CrcTables& t = kCrcTables;
-    std::uint32_t crc = 0;
-    while (size >= kSlices) {
-        const std::uint32_t first = crc ^ (data[0] | (data[1] << 8));
-        crc = t[15][first & 0xFFu] ^ t[14][first >> 8] ^ t[13][data[2]] ^ t[12][data[3]] ^
-              t[11][data[4]] ^ t[10][data[5]] ^ t[9][data[6]] ^ t[8][data[7]] ^ t[7][data[8]] ^
-              t[6][data[9]] ^ t[5][data[10]] ^ t[4][data[11]] ^ t[3][data[12]] ^ t[2][data[13]] ^
-              t[1][data[14]] ^ t[0][data[15]];
-        data += kSlices;
-        size -= kSlices;
-    }
-    while (size-- > 0) {
-        crc = (crc >> 8) ^ t[0][(crc ^ *data++) & 0xFFu];
-    }
-    return static_cast<std::uint16_t>(crc);
+    return Crc16Arc(data, size);
 }

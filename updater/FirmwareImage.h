@@ -46,7 +46,7 @@ public:
     // that last "." standing after the prefix with at least one character between them.
     static bool NameFitsSpec(const std::string& fileName, const FirmwareNameSpec& spec);
 
-    // CRC-16/ARC: reflected polynomial 0x8005, initial value 0, no final XOR.
+    // CRC-16/ARC (see updater/Crc16.h).
     static std::uint16_t Crc16(const std::uint8_t* data, std::size_t size);
 
 private:

@@ -1,0 +1,57 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "updater/Crc16.h"
+
+namespace {
+
+// CRC-16/ARC one bit at a time, independent of the tables and constants under test.
+std::uint16_t BitwiseCrc16(const std::uint8_t* data, std::size_t size) {
+    std::uint16_t crc = 0;
+    for (std::size_t i = 0; i < size; ++i) {
+        crc ^= data[i];
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = (crc & 1) ? static_cast<std::uint16_t>((crc >> 1) ^ 0xA001) : crc >> 1;
+        }
+    }
+    return crc;
+}
+
+}  // namespace
+
+TEST(Crc16Arc, CheckValueAndEmptyInput) {
+    const std::string check = "123456789";
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(check.data());
+    EXPECT_EQ(Crc16Arc(bytes, check.size()), 0xBB3D);
+    EXPECT_EQ(Crc16ArcTable(bytes, check.size()), 0xBB3D);
+    EXPECT_EQ(Crc16ArcTable(bytes + 4, check.size() - 4, Crc16ArcTable(bytes, 4)), 0xBB3D);
+    EXPECT_EQ(Crc16Arc(nullptr, 0), 0);
+}
+
+// Every length across the 16-byte table step and the 64-byte folding step, from every
+// alignment, on random bytes and on all-ones bytes.
+TEST(Crc16Arc, BothPathsEqualTheBitwiseDefinition) {
+    std::mt19937 random(7);
+    std::vector<std::uint8_t> randomBytes(1100);
+    for (std::uint8_t& b : randomBytes) {
+        b = static_cast<std::uint8_t>(random());
+    }
+    std::vector<std::uint8_t> ones(1100, 0xFF);
+    for (const std::vector<std::uint8_t>* bytes : {&randomBytes, &ones}) {
+        for (std::size_t offset = 0; offset < 16; ++offset) {
+            for (std::size_t size = 0; size + offset <= bytes->size();
+                 size += size < 200 ? 1 : 37) {
+                const std::uint8_t* data = bytes->data() + offset;
+                const std::uint16_t expected = BitwiseCrc16(data, size);
+                ASSERT_EQ(Crc16Arc(data, size), expected) << offset << " " << size;
+                ASSERT_EQ(Crc16ArcTable(data, size), expected) << offset << " " << size;
+            }
+        }
+    }
+    std::printf("carry-less multiplication path %s\n", Crc16ArcUsesClmul() ? "used" : "unused");
+}
