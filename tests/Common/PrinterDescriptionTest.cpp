@@ -5,6 +5,8 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "Common/Headers/PrinterDescription.h"
 #include "Halden/TSException.h"
@@ -140,6 +142,28 @@ TEST(PrinterDescription, CopiesAreDeepButShareConnections) {
     EXPECT_EQ(std::next(range.first)->second, 8);
 
     copy.reset();
+    EXPECT_TRUE(watch.expired());
+}
+
+// The shared connection counts change on whichever thread copies or destroys a description.
+TEST(PrinterDescription, CopiesMayLiveAndDieOnDifferentThreads) {
+    PrinterDescription source;
+    source.connections.push_back(boost::make_shared<NetworkConnection>(1, 2));
+    boost::weak_ptr<const ConnectionType> watch = source.connections[0];
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([copy = source] {
+            for (int i = 0; i < 1000; ++i) {
+                PrinterDescription again(copy);
+                EXPECT_EQ(again.connections[0]->outputFormat, 1);
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(watch.use_count(), 1);
+    source = PrinterDescription();
     EXPECT_TRUE(watch.expired());
 }
 
