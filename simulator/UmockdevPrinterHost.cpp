@@ -22,6 +22,7 @@ struct Device {
     std::unique_ptr<PrinterModel> model;  // null for a node that is not a printer
     std::string devicePath;               // "/dev/usb/lp0"
     std::string usbSysPath;               // "/sys/devices/.../usb1/1-1"
+    std::string nodeSysPath;              // "/sys/devices/.../usb1/1-1/1-1:1.0/usbmisc/lp0"
     UMockdevIoctlBase* handler = nullptr;
     int holderFd = -1;  // the "other program" of the held fault
     bool removed = false;
@@ -36,6 +37,8 @@ struct Device {
 void RemoveDevice(Device& device) {
     if (!device.removed) {
         device.removed = true;
+        // The node first: only its own removal takes the /dev entry away.
+        umockdev_testbed_remove_device(device.testbed, device.nodeSysPath.c_str());
         umockdev_testbed_remove_device(device.testbed, device.usbSysPath.c_str());
     }
 }
@@ -80,6 +83,13 @@ std::string DeviceDescription(std::size_t index, const std::string& interfaceCla
     text += "A: busnum=1\n";
     text += "A: devnum=" + std::to_string(index + 2) + "\n";
     return text;
+}
+
+void SetSysPaths(Device& device, std::size_t index) {
+    const std::string usb = std::to_string(index + 1);
+    device.usbSysPath = "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-" + usb;
+    device.nodeSysPath =
+        device.usbSysPath + "/1-" + usb + ":1.0/usbmisc/lp" + std::to_string(index);
 }
 
 // Handlers run on umockdev's worker thread. Each completes its request before returning.
@@ -229,7 +239,7 @@ std::string UmockdevPrinterHost::AddPrinter(const PrinterConfig& config) {
     auto device = std::make_unique<Device>();
     device->model = std::make_unique<PrinterModel>(config);
     device->devicePath = "/dev/usb/lp" + std::to_string(index);
-    device->usbSysPath = "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-" + std::to_string(index + 1);
+    SetSysPaths(*device, index);
     device->testbed = impl_->testbed;
     device->testbedMutex = &impl_->testbedMutex;
     char serial[16];
@@ -244,7 +254,7 @@ std::string UmockdevPrinterHost::AddNonPrinterDevice() {
     const std::size_t index = impl_->devices.size();
     auto device = std::make_unique<Device>();
     device->devicePath = "/dev/usb/lp" + std::to_string(index);
-    device->usbSysPath = "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-" + std::to_string(index + 1);
+    SetSysPaths(*device, index);
     device->testbed = impl_->testbed;
     device->testbedMutex = &impl_->testbedMutex;
     return impl_->AddNode(std::move(device),

@@ -1,0 +1,203 @@
+// Runs under umockdev-wrapper: the device calls below reach the emulated nodes.
+#include "simulator/UmockdevPrinterHost.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <libudev.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <map>
+#include <string>
+
+#include "platform/UsbPrinterIoctl.h"
+
+namespace simulator {
+namespace {
+
+struct UsbNode {
+    std::string interfaceClass;
+    std::string idVendor;
+    std::string idProduct;
+    std::string serial;
+};
+
+std::string Attribute(udev_device* device, const char* name) {
+    const char* value = udev_device_get_sysattr_value(device, name);
+    return value != nullptr ? value : "";
+}
+
+// What an enumeration of usbmisc devices sees, by device node, as the device layer looks.
+std::map<std::string, UsbNode> Enumerate() {
+    std::map<std::string, UsbNode> nodes;
+    udev* context = udev_new();
+    udev_enumerate* enumerate = udev_enumerate_new(context);
+    udev_enumerate_add_match_subsystem(enumerate, "usbmisc");
+    udev_enumerate_scan_devices(enumerate);
+    udev_list_entry* entry = nullptr;
+    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate)) {
+        udev_device* device =
+            udev_device_new_from_syspath(context, udev_list_entry_get_name(entry));
+        if (device == nullptr) {
+            continue;
+        }
+        UsbNode node;
+        udev_device* interface =
+            udev_device_get_parent_with_subsystem_devtype(device, "usb", "usb_interface");
+        udev_device* usb =
+            udev_device_get_parent_with_subsystem_devtype(device, "usb", "usb_device");
+        if (interface != nullptr) {
+            node.interfaceClass = Attribute(interface, "bInterfaceClass");
+        }
+        if (usb != nullptr) {
+            node.idVendor = Attribute(usb, "idVendor");
+            node.idProduct = Attribute(usb, "idProduct");
+            node.serial = Attribute(usb, "serial");
+        }
+        const char* devnode = udev_device_get_devnode(device);
+        nodes[devnode != nullptr ? devnode : "?"] = node;
+        udev_device_unref(device);
+    }
+    udev_enumerate_unref(enumerate);
+    udev_unref(context);
+    return nodes;
+}
+
+void Command(int fd, std::uint32_t w0, std::uint32_t w1 = 0, std::uint32_t w2 = 0,
+             ssize_t expected = 12) {
+    std::uint8_t bytes[12];
+    const std::uint32_t words[3] = {w0, w1, w2};
+    for (int i = 0; i < 12; ++i) {
+        bytes[i] = static_cast<std::uint8_t>(words[i / 4] >> (8 * (i % 4)));
+    }
+    EXPECT_EQ(write(fd, bytes, sizeof bytes), expected);
+}
+
+PrinterConfig Printer(const std::string& deviceId, std::vector<Fault> faults = {}) {
+    PrinterConfig config;
+    config.deviceId = deviceId;
+    config.faults = std::move(faults);
+    return config;
+}
+
+TEST(UmockdevPrinterHostTest, PrintersAreUsbPrinterNodesThatTheModelAnswers) {
+    UmockdevPrinterHost host;
+    PrinterConfig first = Printer("MFG:Orvane;MDL:Wend 300;VER:1.0.0.7;");
+    first.idVendor = 0x04B8;
+    first.idProduct = 0x0202;
+    first.serial = "XY42";
+    ASSERT_EQ(host.AddPrinter(first), "/dev/usb/lp0");
+    ASSERT_EQ(host.AddNonPrinterDevice(), "/dev/usb/lp1");
+    ASSERT_EQ(host.AddPrinter(Printer("MFG:Orvane;MDL:Wend 100;")), "/dev/usb/lp2");
+    EXPECT_EQ(host.PrinterCount(), 2u);
+    EXPECT_EQ(host.DevicePath(1), "/dev/usb/lp2");
+
+    const std::map<std::string, UsbNode> nodes = Enumerate();
+    ASSERT_EQ(nodes.size(), 3u);
+    EXPECT_EQ(nodes.at("/dev/usb/lp0").interfaceClass, "07");
+    EXPECT_EQ(nodes.at("/dev/usb/lp0").idVendor, "04b8");
+    EXPECT_EQ(nodes.at("/dev/usb/lp0").idProduct, "0202");
+    EXPECT_EQ(nodes.at("/dev/usb/lp0").serial, "XY42");
+    EXPECT_EQ(nodes.at("/dev/usb/lp1").interfaceClass, "ff");
+    EXPECT_EQ(nodes.at("/dev/usb/lp2").interfaceClass, "07");
+    EXPECT_EQ(nodes.at("/dev/usb/lp2").serial, "SIM0002");
+
+    const int fd = open("/dev/usb/lp0", O_RDWR);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+    char id[1024] = {};
+    ASSERT_EQ(ioctl(fd, LPIOC_GET_DEVICE_ID(sizeof id), id), 0);
+    const std::string expectedId = "MFG:Orvane;MDL:Wend 300;VER:1.0.0.7;";
+    EXPECT_EQ(id[0], 0);
+    EXPECT_EQ(static_cast<std::size_t>(id[1]), expectedId.size() + 2);
+    EXPECT_EQ(std::string(id + 2), expectedId);
+
+    Command(fd, 0x38);
+    std::uint8_t record[12] = {};
+    ASSERT_EQ(read(fd, record, sizeof record), 12);
+    EXPECT_EQ(record[0], 0x01);
+    EXPECT_EQ(record[3], 0xFF);
+    EXPECT_EQ(record[8], 1);
+    close(fd);
+
+    const nlohmann::json transcript = host.Transcript();
+    ASSERT_EQ(transcript["printers"].size(), 2u);
+    const nlohmann::json& lp0 = transcript["printers"][0];
+    EXPECT_EQ(lp0["devicePath"], "/dev/usb/lp0");
+    EXPECT_EQ(lp0["opens"], 1);
+    EXPECT_EQ(lp0["deviceIdQueries"], 1);
+    EXPECT_EQ(lp0["statusReads"], 1);
+    EXPECT_EQ(lp0["commands"][0]["name"], "StartCommand");
+    EXPECT_EQ(transcript["printers"][1]["opens"], 0);
+}
+
+TEST(UmockdevPrinterHostTest, FaultsReachTheCaller) {
+    UmockdevPrinterHost host;
+    Fault held;
+    held.kind = FaultKind::kHeld;
+    Fault noId;
+    noId.kind = FaultKind::kNoDeviceId;
+    Fault commandError;
+    commandError.kind = FaultKind::kWriteError;
+    commandError.command = "StartCommand";
+    Fault shortWrite;
+    shortWrite.kind = FaultKind::kShortWrite;
+    shortWrite.atDataByte = 100;
+    ASSERT_FALSE(host.AddPrinter(Printer("MFG:A;MDL:B;", {held})).empty());
+    ASSERT_FALSE(host.AddPrinter(Printer("MFG:A;MDL:B;", {noId, commandError, shortWrite})).empty())
+        << host.error();
+
+    // held: the node opens, but the exclusive lock that the updater takes is refused.
+    const int heldFd = open("/dev/usb/lp0", O_RDWR);
+    ASSERT_GE(heldFd, 0);
+    EXPECT_EQ(flock(heldFd, LOCK_EX | LOCK_NB), -1);
+    EXPECT_EQ(errno, EWOULDBLOCK);
+    close(heldFd);
+
+    const int fd = open("/dev/usb/lp1", O_RDWR);
+    ASSERT_GE(fd, 0);
+    char id[1024];
+    EXPECT_EQ(ioctl(fd, LPIOC_GET_DEVICE_ID(sizeof id), id), -1);
+    EXPECT_EQ(errno, EIO);
+    Command(fd, 0x38, 0, 0, -1);
+    EXPECT_EQ(errno, EIO);
+    Command(fd, 0x38);
+    Command(fd, 0x238, 4096);
+    const std::vector<std::uint8_t> chunk(4096, 0x5A);
+    EXPECT_EQ(write(fd, chunk.data(), chunk.size()), 100);
+    close(fd);
+    EXPECT_EQ(host.Printer(1).DataBytes(), 100u);
+}
+
+TEST(UmockdevPrinterHostTest, VanishedAndRemovedPrintersLeaveTheBus) {
+    UmockdevPrinterHost host;
+    Fault disconnect;
+    disconnect.kind = FaultKind::kDisconnect;
+    disconnect.atDataByte = 0;
+    ASSERT_FALSE(host.AddPrinter(Printer("MFG:A;MDL:B;", {disconnect})).empty());
+    ASSERT_FALSE(host.AddPrinter(Printer("MFG:A;MDL:C;")).empty());
+
+    const int fd = open("/dev/usb/lp0", O_RDWR);
+    ASSERT_GE(fd, 0);
+    Command(fd, 0x238, 10);
+    const std::uint8_t data[10] = {};
+    EXPECT_EQ(write(fd, data, sizeof data), -1);
+    EXPECT_EQ(errno, ENODEV);
+    std::uint8_t record[12];
+    EXPECT_EQ(read(fd, record, sizeof record), -1);
+    EXPECT_EQ(errno, ENODEV);
+    close(fd);
+    EXPECT_EQ(open("/dev/usb/lp0", O_RDWR), -1);
+    EXPECT_EQ(Enumerate().count("/dev/usb/lp0"), 0u);
+
+    EXPECT_TRUE(host.RemovePrinter(1));
+    EXPECT_FALSE(host.RemovePrinter(2));
+    EXPECT_EQ(open("/dev/usb/lp1", O_RDWR), -1);
+    EXPECT_TRUE(Enumerate().empty());
+    EXPECT_EQ(host.Transcript()["printers"].size(), 2u);
+}
+
+}  // namespace
+}  // namespace simulator
