@@ -1,0 +1,34 @@
+#include "updater/QtDialogPrompter.h"
+
+#include <QDialog>
+#include <QFileDialog>
+#include <QStringList>
+
+QString QtDialogPrompter::NameFilter(const QString& filter) {
+    QString entry = filter.section(QLatin1Char('|'), 0, 0);
+    entry.replace(QLatin1Char(';'), QLatin1Char(' '));
+    return entry;
+}
+
+bool QtDialogPrompter::GetOpenFileName(QWidget* owner, const QString& filter,
+                                       const QString& /*initialName*/, QString& path) {
+    // The name filter already limits the listing to the patterns, which the Windows dialog
+    // needed the initial name for.
+    QFileDialog dialog(owner);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilter(NameFilter(filter));
+    if (dialog.exec() != QDialog::Accepted) {
+        return false;
+    }
+    const QStringList files = dialog.selectedFiles();
+    if (files.isEmpty()) {
+        return false;
+    }
+    path = files.first();
+    return true;
+}
+
+int QtDialogPrompter::Exec(QDialog& dialog) {
+    return dialog.exec();
+}
