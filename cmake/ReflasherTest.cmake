@@ -7,7 +7,7 @@ set(REFLASHER_TEST_ENV
     "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=1"
     "LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0"
     "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1"
-    "TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1")
+    "TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=${CMAKE_SOURCE_DIR}/tests/tsan.supp")
 file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/xdg-runtime)
 file(CHMOD ${CMAKE_BINARY_DIR}/xdg-runtime DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
 

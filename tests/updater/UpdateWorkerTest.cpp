@@ -1,0 +1,267 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+#include <nlohmann/json.hpp>
+
+#include "platform/LastError.h"
+#include "platform/ManualClock.h"
+#include "platform/MessageQueue.h"
+#include "tests/updater/UpdaterTestSupport.h"
+#include "updater/UpdateWorker.h"
+#include "updater/UpdaterMessages.h"
+
+using namespace updater_test;
+using simulator::Fault;
+using simulator::FaultKind;
+
+namespace {
+
+using Messages = std::vector<std::pair<std::uintptr_t, std::intptr_t>>;
+
+class UpdateWorkerTest : public ::testing::Test {
+protected:
+    void SetUp() override { dir_ = MakeTempDir(); }
+
+    FirmwareImage& Image(const std::vector<std::uint8_t>& bytes) {
+        images_.push_back(std::make_unique<FirmwareImage>());
+        const std::string path =
+            WriteFile(dir_, "RVX2_" + std::to_string(images_.size()) + ".bin", bytes);
+        EXPECT_TRUE(images_.back()->Load(Wide(path), false));
+        return *images_.back();
+    }
+
+    // Runs one update and returns every progress message up to the final one. Messages that
+    // would follow the final one are caught by the check that the queue is empty after Stop.
+    Messages Update(AttachedPrinter& printer, FirmwareImage& image) {
+        UpdateWorker worker;
+        EXPECT_TRUE(worker.SetWindow(&queue_));
+        EXPECT_TRUE(worker.SetPrinter(&printer));
+        EXPECT_TRUE(worker.SetImage(&image));
+        worker.Start();
+        Messages messages;
+        for (;;) {
+            platform::Message m;
+            // A guard against a hang only; every run ends long before.
+            if (!queue_.Take(m, std::chrono::seconds(120))) {
+                ADD_FAILURE() << "no final message";
+                break;
+            }
+            EXPECT_EQ(m.message, WM_UPDATE_PROGRESS);
+            messages.emplace_back(m.wParam, m.lParam);
+            if (m.wParam == kProgressFinished || m.wParam == kProgressFinishedReboot ||
+                m.wParam == kProgressNotStarted) {
+                break;
+            }
+        }
+        EXPECT_TRUE(worker.Stop(10000));
+        EXPECT_FALSE(worker.IsStarted());
+        EXPECT_EQ(queue_.Size(), 0u);
+        return messages;
+    }
+
+    nlohmann::json Transcript(std::size_t i) {
+        return host_.Printer(i).Transcript(host_.DevicePath(i));
+    }
+
+    static std::vector<std::string> CommandNames(const nlohmann::json& transcript) {
+        std::vector<std::string> names;
+        for (const auto& command : transcript["commands"]) {
+            names.push_back(command["name"]);
+        }
+        return names;
+    }
+
+    simulator::UmockdevPrinterHost host_;
+    platform::ManualClock clock_{1000};
+    platform::ScopedClock scopedClock_{clock_};
+    platform::MessageQueue queue_;
+    std::string dir_;
+    std::vector<std::unique_ptr<FirmwareImage>> images_;
+};
+
+const std::vector<std::string> kAllCommands = {"StartCommand", "ImageInfoCommand",
+                                               "DataHeaderCommand", "EndCommand"};
+
+}  // namespace
+
+TEST_F(UpdateWorkerTest, PlainPrinterGetsTheWholeFileInFullChunks) {
+    simulator::PrinterConfig config = Config();
+    config.busyPolls = 2;
+    auto printer = Attach(host_, config);
+    const Messages messages = Update(*printer, Image(ImageBytes(8192)));
+
+    EXPECT_EQ(messages, (Messages{{1, 0}, {5, 8192}, {6, 4096}, {6, 8192}, {3, 1}}));
+    const nlohmann::json t = Transcript(0);
+    EXPECT_EQ(CommandNames(t), kAllCommands);
+    EXPECT_EQ(t["commands"][1]["words"][2], 8186);
+    EXPECT_EQ(t["commands"][2]["words"][1], 8192);
+    EXPECT_EQ(t["dataWrites"], nlohmann::json::array({4096, 4096}));
+    EXPECT_EQ(t["outcome"], "flashed");
+    EXPECT_EQ(t["firmwareVersion"], "1.5.0.3");
+    // Two busy answers before each of three acknowledgements, one poll interval after each.
+    EXPECT_EQ(clock_.Elapsed(), 3u * 2u * UpdateWorker::kPollIntervalMs);
+}
+
+TEST_F(UpdateWorkerTest, StrippingPrinterGetsTheFileWithoutItsVersionPrefix) {
+    const std::vector<std::uint8_t> bytes = ImageBytes(8200);
+    auto stripping = Attach(host_, Config(), {true, false, -1});
+    const Messages messages = Update(*stripping, Image(bytes));
+    EXPECT_EQ(messages, (Messages{{1, 0}, {5, 8200}, {6, 4096}, {6, 8192}, {6, 8196}, {3, 1}}));
+    const nlohmann::json stripped = Transcript(0);
+    EXPECT_EQ(stripped["commands"][1]["words"][2], 8194);
+    EXPECT_EQ(stripped["commands"][2]["words"][1], 8196);
+    EXPECT_EQ(stripped["dataWrites"], nlohmann::json::array({4096, 4096, 4}));
+
+    // The same bytes from offset 4 sent whole to a plain printer give the same data.
+    auto plain = Attach(host_, Config());
+    Update(*plain, Image(std::vector<std::uint8_t>(bytes.begin() + 4, bytes.end())));
+    EXPECT_EQ(Transcript(1)["dataSha256"], stripped["dataSha256"]);
+}
+
+TEST_F(UpdateWorkerTest, RebootingPrinterEndsWithCodeFour) {
+    auto printer = Attach(host_, Config(), {false, true, -1});
+    const Messages messages = Update(*printer, Image(ImageBytes(100)));
+    EXPECT_EQ(messages, (Messages{{1, 0}, {5, 100}, {6, 100}, {4, 1}}));
+    EXPECT_EQ(CommandNames(Transcript(0)), kAllCommands);
+}
+
+TEST_F(UpdateWorkerTest, IdleAnswerPassesEveryStageAtOnce) {
+    simulator::PrinterConfig config = Config();
+    config.faults.push_back(MakeFault(FaultKind::kIdleOnly));
+    auto printer = Attach(host_, config);
+    const Messages messages = Update(*printer, Image(ImageBytes(10)));
+    EXPECT_EQ(messages.back(), (std::pair<std::uintptr_t, std::intptr_t>{3, 1}));
+    EXPECT_EQ(Transcript(0)["statusReads"], 3);
+    EXPECT_EQ(clock_.Elapsed(), 0u);
+}
+
+TEST_F(UpdateWorkerTest, WaitForStageRules) {
+    struct Case {
+        const char* name;
+        std::vector<Fault> faults;
+        std::uint32_t busyPolls;
+        bool passes;
+        std::uint32_t elapsedMs;  // on the driven clock
+    };
+    Fault noAck = MakeFault(FaultKind::kNoAck);
+    noAck.stage = 1;
+    Fault wrongStage = MakeFault(FaultKind::kWrongStage);
+    wrongStage.stage = 1;
+    wrongStage.reportedStage = 2;
+    Fault readError = MakeFault(FaultKind::kStatusReadError);
+    readError.afterReads = 0;
+    Fault shortStall = MakeFault(FaultKind::kStallRead);
+    shortStall.atRead = 1;
+    shortStall.ms = 20;
+    const std::vector<Case> cases = {
+        // Busy, then idle: idle no longer counts; the wait runs to its time limit.
+        {"busy then idle", {noAck}, 3, false, 60500},
+        {"busy forever", {MakeFault(FaultKind::kBusyForever)}, 0, false, 60500},
+        {"wrong stage", {wrongStage}, 0, false, 60500},
+        {"acknowledged after busy", {}, 4, true, 2000},
+        {"stalled read", {shortStall}, 0, true, 0},
+        {"read error", {readError}, 0, false, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        simulator::PrinterConfig config = Config();
+        config.faults = c.faults;
+        config.busyPolls = c.busyPolls;
+        auto printer = Attach(host_, config);
+        ASSERT_TRUE(printer->SendStart());
+        UpdateWorker worker;
+        ASSERT_TRUE(worker.SetPrinter(printer.get()));
+        const std::uint32_t before = clock_.Elapsed();
+        EXPECT_EQ(worker.waitForStage(1, UpdateWorker::kStartTimeoutMs), c.passes);
+        EXPECT_EQ(clock_.Elapsed() - before, c.elapsedMs);
+    }
+}
+
+TEST_F(UpdateWorkerTest, EveryFaultEndsInAFailedFinalMessageAndEndCommand) {
+    struct Case {
+        const char* name;
+        Fault fault;
+        bool endWritten;  // a vanished device cannot receive it
+    };
+    auto at = [](FaultKind kind, std::int64_t byte) {
+        Fault f = MakeFault(kind);
+        f.atDataByte = byte;
+        return f;
+    };
+    auto noAckAt = [](int stage) {
+        Fault f = MakeFault(FaultKind::kNoAck);
+        f.stage = stage;
+        return f;
+    };
+    Fault readError = MakeFault(FaultKind::kStatusReadError);
+    readError.afterReads = 1;
+    Fault infoFails = MakeFault(FaultKind::kWriteError);
+    infoFails.command = "ImageInfoCommand";
+    Fault headerFails = MakeFault(FaultKind::kWriteError);
+    headerFails.command = "DataHeaderCommand";
+    const std::vector<Case> cases = {
+        {"no ack for stage 2", noAckAt(2), true},
+        {"no final ack", noAckAt(255), true},
+        {"busy forever", MakeFault(FaultKind::kBusyForever), true},
+        {"status read error", readError, true},
+        {"image info write error", infoFails, true},
+        {"data header write error", headerFails, true},
+        {"data write error", at(FaultKind::kWriteError, 5000), true},
+        {"short write", at(FaultKind::kShortWrite, 5000), true},
+        {"disconnect", at(FaultKind::kDisconnect, 5000), false},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(c.name);
+        simulator::PrinterConfig config = Config();
+        config.faults = {c.fault};
+        auto printer = Attach(host_, config);
+        const Messages messages = Update(*printer, Image(ImageBytes(9000)));
+        ASSERT_GE(messages.size(), 3u);
+        EXPECT_EQ(messages[0], (std::pair<std::uintptr_t, std::intptr_t>{1, 0}));
+        EXPECT_EQ(messages[1], (std::pair<std::uintptr_t, std::intptr_t>{5, 9000}));
+        EXPECT_EQ(messages.back(), (std::pair<std::uintptr_t, std::intptr_t>{3, 0}));
+        const std::vector<std::string> names = CommandNames(Transcript(i));
+        ASSERT_FALSE(names.empty());
+        EXPECT_EQ(names.back() == "EndCommand", c.endWritten);
+        EXPECT_NE(Transcript(i)["outcome"], "flashed");
+    }
+}
+
+TEST_F(UpdateWorkerTest, FailedStartStillEndsTheExchange) {
+    simulator::PrinterConfig config = Config();
+    Fault startFails = MakeFault(FaultKind::kWriteError);
+    startFails.command = "StartCommand";
+    config.faults = {startFails};
+    auto printer = Attach(host_, config, {false, true, -1});
+    const Messages messages = Update(*printer, Image(ImageBytes(64)));
+    EXPECT_EQ(messages, (Messages{{1, 0}, {5, 64}, {4, 0}}));
+    EXPECT_EQ(CommandNames(Transcript(0)), std::vector<std::string>{"EndCommand"});
+    EXPECT_EQ(Transcript(0)["statusReads"], 0);
+}
+
+TEST_F(UpdateWorkerTest, MissingPartsRefuseOrEndTheRunAtOnce) {
+    UpdateWorker worker;
+    platform::SetLastError(0);
+    EXPECT_FALSE(worker.SetWindow(nullptr));
+    EXPECT_EQ(platform::GetLastError(), platform::kErrorInvalidParameter);
+    EXPECT_FALSE(worker.SetPrinter(nullptr));
+    EXPECT_FALSE(worker.SetImage(nullptr));
+
+    // No window: nothing is posted and the run ends by itself.
+    worker.Start();
+    EXPECT_TRUE(worker.Stop(10000));
+    EXPECT_EQ(queue_.Size(), 0u);
+
+    // A window but no printer or image: code 2 only, and the run ends without Stop.
+    worker.SetWindow(&queue_);
+    worker.Start();
+    const platform::Message m = queue_.Take();
+    EXPECT_EQ(m.message, WM_UPDATE_PROGRESS);
+    EXPECT_EQ(m.wParam, kProgressNotStarted);
+    while (worker.IsStarted()) {
+        std::this_thread::yield();
+    }
+    EXPECT_EQ(queue_.Size(), 0u);
+}
