@@ -1,0 +1,106 @@
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+class OrvanePrinterSimTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/orvane-printer-sim-test.XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+    }
+    void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+
+    std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+
+    void WriteFile(const std::string& name, const std::string& text) const {
+        std::ofstream(Path(name)) << text;
+    }
+
+    std::string ReadFile(const std::string& name) const {
+        std::ifstream in(Path(name));
+        std::ostringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    bool Exists(const std::string& name) const { return access(Path(name).c_str(), F_OK) == 0; }
+
+    // Runs orvane-printer-sim with the given arguments (already quoted) and returns its status.
+    int RunSim(const std::string& arguments) const {
+        const std::string command = std::string("'") + ORVANE_PRINTER_SIM + "' " + arguments +
+                                    " >'" + Path("stdout") + "' 2>'" + Path("stderr") + "'";
+        const int status = std::system(command.c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    std::string dir_;
+};
+
+TEST_F(OrvanePrinterSimTest, RunsTheCommandAmongThePrintersAndWritesTheTranscript) {
+    WriteFile("scenario.json", R"({"printers": [
+        {"deviceId": "MFG:Orvane;MDL:Wend 300;VER:1.0.0.7;", "busyPolls": 1}]})");
+    const std::string secondId = "MFG:Orvane;MDL:Wend 100;VER:3.1.0.2;";
+    const int status = RunSim("--scenario '" + Path("scenario.json") + "' --printer '" + secondId +
+                              "' --transcript '" + Path("transcript.json") + "' -- '" +
+                              SIMULATOR_PROBE + "' /dev/usb/lp1 3");
+    EXPECT_EQ(status, 3) << ReadFile("stderr");
+    EXPECT_EQ(ReadFile("stdout"), secondId);
+
+    const nlohmann::json transcript = nlohmann::json::parse(ReadFile("transcript.json"));
+    ASSERT_EQ(transcript["printers"].size(), 2u);
+    const nlohmann::json& untouched = transcript["printers"][0];
+    EXPECT_EQ(untouched["devicePath"], "/dev/usb/lp0");
+    EXPECT_EQ(untouched["opens"], 0);
+    EXPECT_EQ(untouched["outcome"], "untouched");
+    EXPECT_EQ(untouched["firmwareVersion"], "1.0.0.7");
+
+    const nlohmann::json& probed = transcript["printers"][1];
+    EXPECT_EQ(probed["devicePath"], "/dev/usb/lp1");
+    EXPECT_EQ(probed["opens"], 1);
+    EXPECT_EQ(probed["deviceIdQueries"], 1);
+    EXPECT_EQ(probed["statusReads"], 1);
+    ASSERT_EQ(probed["commands"].size(), 2u);
+    EXPECT_EQ(probed["commands"][0]["name"], "StartCommand");
+    EXPECT_EQ(probed["commands"][1]["name"], "EndCommand");
+    EXPECT_EQ(probed["commands"][1]["words"], nlohmann::json({0x1038, 0, 0}));
+    EXPECT_EQ(probed["dataWrites"], nlohmann::json::array());
+    EXPECT_EQ(probed["dataBytes"], 0);
+    EXPECT_EQ(probed["outcome"], "failed");
+}
+
+TEST_F(OrvanePrinterSimTest, RefusesUnusableInputBeforeRunningAnything) {
+    WriteFile("broken.json", R"({"printers": [{"deviceId": "x", "faults": [{"kind": "no-ack",
+                                "stage": 3}]}]})");
+    const std::string run = " -- touch '" + Path("ran") + "'";
+    const std::string transcript = " --transcript '" + Path("transcript.json") + "'";
+    struct Case {
+        std::string arguments;
+        std::string messagePart;
+    };
+    const std::vector<Case> cases = {
+        {"--scenario '" + Path("broken.json") + "'" + transcript + run, "printers[0].faults[0]"},
+        {"--scenario '" + Path("missing.json") + "'" + transcript + run, "cannot read scenario"},
+        {"--printer " + std::string(1023, 'x') + transcript + run, "at most 1022"},
+        {"--printer 'MFG:A;MDL:B;'" + transcript, "no command"},
+        {"--bogus" + transcript + run, "bogus"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments.substr(0, 100));
+        EXPECT_EQ(RunSim(c.arguments), 2);
+        EXPECT_NE(ReadFile("stderr").find(c.messagePart), std::string::npos) << ReadFile("stderr");
+        EXPECT_FALSE(Exists("ran"));
+        EXPECT_FALSE(Exists("transcript.json"));
+    }
+}
+
+}  // namespace
