@@ -1,0 +1,233 @@
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <string>
+#include <vector>
+
+#include "Halden/TSException.h"
+#include "Halden/xerces-xmlparser/XercesXMLParser.h"
+#include "tests/Halden/RecordingState.h"
+#include "tests/Halden/XmlTestFiles.h"
+
+using Events = std::vector<std::string>;
+
+namespace {
+
+struct ParseRun {
+    bool result = false;
+    Events events;
+    std::string errorText;
+};
+
+ParseRun Parse(const std::string& xml, RecordingLog log = {}, bool ignoreWhitespace = true,
+               bool merge = true) {
+    XmlTestFiles files;
+    Halden::XercesXMLParser parser;
+    parser.ignoreWhitespaceText = ignoreWhitespace;
+    parser.mergeTextChunks = merge;
+    ParseRun run;
+    run.result = parser.parse(files.Write("doc.xml", xml), new RecordingState(&log, "root"));
+    run.events = log.events;
+    run.errorText = parser.GetErrorText();
+    return run;
+}
+
+RecordingLog Accepting(std::set<std::string> names) {
+    RecordingLog log;
+    log.accepted = std::move(names);
+    return log;
+}
+
+}  // namespace
+
+TEST(XercesXMLParser, UnacceptedDocumentElementIsSkippedWhole) {
+    const ParseRun run = Parse("<doc a='1'><x>text<y/></x></doc>");
+    EXPECT_TRUE(run.result);
+    EXPECT_EQ(run.events, (Events{"root start:doc", "finish:root", "delete:root"}));
+    EXPECT_TRUE(run.errorText.empty());
+}
+
+TEST(XercesXMLParser, SkipCoversNestedUnknownElementsAndTheParentFinishes) {
+    const ParseRun run =
+        Parse("<doc><k><u1><u2><u3>deep</u3></u2>t</u1></k><k2/></doc>", Accepting({"doc", "k"}));
+    EXPECT_TRUE(run.result);
+    EXPECT_EQ(run.events,
+              (Events{"root start:doc", "doc start:k", "k start:u1", "finish:k", "delete:k",
+                      "doc start:k2", "finish:doc", "delete:doc", "finish:root", "delete:root"}));
+}
+
+TEST(XercesXMLParser, TextAroundAChildIsDeliveredAtTheBoundaries) {
+    const ParseRun run = Parse("<doc>a<c>in</c>b</doc>", Accepting({"doc", "c"}));
+    EXPECT_TRUE(run.result);
+    EXPECT_EQ(run.events, (Events{"root start:doc", "doc text:a", "doc start:c", "c text:in",
+                                  "finish:c", "delete:c", "doc text:b", "finish:doc", "delete:doc",
+                                  "finish:root", "delete:root"}));
+}
+
+TEST(XercesXMLParser, WhitespaceOnlyTextIsDroppedOtherTextKeptWhole) {
+    struct Case {
+        std::string content;
+        Events texts;
+    };
+    const std::vector<Case> cases = {
+        {"  \n\t\r\n ", {}},
+        {" x ", {"doc text: x "}},
+        {"\n  a\n", {"doc text:\n  a\n"}},
+        // Pieces split by a comment, a processing instruction and a CDATA section arrive as one.
+        {"a<!-- c -->b<?pi data?>c<![CDATA[d]]>", {"doc text:abcd"}},
+        {" <!-- c --> ", {}},
+        {"&lt;&amp;&#65;", {"doc text:<&A"}},
+    };
+    for (const Case& c : cases) {
+        const ParseRun run = Parse("<doc>" + c.content + "</doc>", Accepting({"doc"}));
+        EXPECT_TRUE(run.result) << c.content;
+        Events texts;
+        for (const std::string& e : run.events) {
+            if (e.rfind("doc text:", 0) == 0) {
+                texts.push_back(e);
+            }
+        }
+        EXPECT_EQ(texts, c.texts) << c.content;
+    }
+}
+
+TEST(XercesXMLParser, OptionsOffDeliverWhitespaceAndSeparatePieces) {
+    const ParseRun whitespace = Parse("<doc> </doc>", Accepting({"doc"}), false, true);
+    EXPECT_EQ(whitespace.events[1], "doc text: ");
+    const ParseRun pieces = Parse("<doc>a<!--c-->b</doc>", Accepting({"doc"}), true, false);
+    EXPECT_EQ(pieces.events[1], "doc text:a");
+    EXPECT_EQ(pieces.events[2], "doc text:b");
+}
+
+TEST(XercesXMLParser, ThrowingFinishAbortsItAndEveryOpenStateInnerToOuter) {
+    RecordingLog log = Accepting({"doc", "a", "b"});
+    log.throwOnFinish = "b";
+    const ParseRun run = Parse("<doc><a><b>x</b><never/></a></doc>", log);
+    EXPECT_FALSE(run.result);
+    EXPECT_EQ(run.errorText, "finish of b failed");
+    EXPECT_EQ(run.events, (Events{"root start:doc", "doc start:a", "a start:b", "b text:x",
+                                  "finish:b", "abort:b", "delete:b", "abort:a", "delete:a",
+                                  "abort:doc", "delete:doc", "abort:root", "delete:root"}));
+}
+
+TEST(XercesXMLParser, ExceptionsFromStatesEndTheParseWithTheirText) {
+    RecordingLog standard = Accepting({"doc"});
+    standard.throwOnStart = "bad";
+    const ParseRun run = Parse("<doc><skip><bad/></skip><bad/><after/></doc>", standard);
+    EXPECT_FALSE(run.result);
+    EXPECT_EQ(run.errorText, "cannot start bad");
+    EXPECT_EQ(run.events.back(), "delete:root");
+
+    RecordingLog other = Accepting({"doc"});
+    other.throwOnStart = "bad";
+    other.throwNonStandard = true;
+    EXPECT_EQ(Parse("<doc><bad/></doc>", other).errorText, "Unknown failure");
+}
+
+TEST(XercesXMLParser, MalformedDocumentsFailAndReleaseOpenStates) {
+    const std::vector<std::string> broken = {
+        "<doc><a>text",                                        // truncated
+        "<doc><a></b></doc>",                                  // mismatched end tag
+        "<doc attr=\"1\" attr=\"2\"/>",                        // duplicate attribute
+        "<doc>\xff\xfe</doc>",                                 // not UTF-8
+        "<?xml version='1.0' encoding='x-unknown-8'?><doc/>",  // unknown encoding
+        "<doc>&undefined;</doc>",
+        "",
+    };
+    for (const std::string& xml : broken) {
+        const ParseRun run = Parse(xml, Accepting({"doc", "a"}));
+        EXPECT_FALSE(run.result) << xml;
+        EXPECT_FALSE(run.errorText.empty()) << xml;
+        ASSERT_FALSE(run.events.empty()) << xml;
+        EXPECT_EQ(run.events.back(), "delete:root") << xml;
+        for (const std::string& e : run.events) {
+            EXPECT_EQ(e.rfind("finish:", 0), std::string::npos) << xml << ": " << e;
+        }
+    }
+}
+
+TEST(XercesXMLParser, MissingFileNeverPushesTheRootButReleasesIt) {
+    XmlTestFiles files;
+    RecordingLog log;
+    Halden::XercesXMLParser parser;
+    EXPECT_FALSE(parser.parse(files.dir() + "/absent.xml", new RecordingState(&log, "root")));
+    EXPECT_EQ(log.events, (Events{"delete:root"}));
+    EXPECT_NE(parser.GetErrorText().find("absent.xml"), std::string::npos);
+}
+
+TEST(XercesXMLParser, UnconvertibleWidePathThrowsAndReleasesTheRoot) {
+    const std::string previous = std::setlocale(LC_CTYPE, nullptr);
+    std::setlocale(LC_CTYPE, "C");
+    RecordingLog log;
+    Halden::XercesXMLParser parser;
+    EXPECT_THROW(parser.parse(std::wstring(L"/tmp/\u00e9.xml"), new RecordingState(&log, "root")),
+                 Halden::TSException);
+    EXPECT_EQ(log.events, (Events{"delete:root"}));
+    std::setlocale(LC_CTYPE, previous.c_str());
+}
+
+TEST(XercesXMLParser, WidePathParses) {
+    XmlTestFiles files;
+    RecordingLog log;
+    Halden::XercesXMLParser parser;
+    EXPECT_TRUE(parser.parse(files.WriteWide("w.xml", "<doc/>"), new RecordingState(&log, "root")));
+    EXPECT_EQ(log.events.back(), "delete:root");
+}
+
+TEST(XercesXMLParser, NullRootFailsAtTheDocumentElement) {
+    XmlTestFiles files;
+    Halden::XercesXMLParser parser;
+    EXPECT_FALSE(parser.parse(files.Write("doc.xml", "<doc/>"), nullptr));
+    EXPECT_EQ(parser.GetErrorText(), "Invalid context state (current state is NULL)");
+}
+
+// Hostile input ends cleanly: a bounded failure or a normal success, never a hang or a crash.
+TEST(XercesXMLParser, HostileDocumentsEndCleanly) {
+    std::string laughs = "<!DOCTYPE doc [<!ENTITY a0 'lol'>";
+    for (int i = 1; i <= 12; ++i) {
+        std::string refs;
+        for (int j = 0; j < 10; ++j) {
+            refs += "&a" + std::to_string(i - 1) + ";";
+        }
+        laughs += "<!ENTITY a" + std::to_string(i) + " '" + refs + "'>";
+    }
+    laughs += "]><doc>&a12;</doc>";
+    ParseRun run = Parse(laughs, Accepting({"doc"}));
+    EXPECT_FALSE(run.result);
+    EXPECT_NE(run.errorText.find("entity expansions"), std::string::npos) << run.errorText;
+
+    run = Parse("<!DOCTYPE doc SYSTEM 'no-such.dtd'><doc/>", Accepting({"doc"}));
+    EXPECT_FALSE(run.result);
+    EXPECT_NE(run.errorText.find("no-such.dtd"), std::string::npos) << run.errorText;
+
+    run = Parse("<!DOCTYPE doc [<!ENTITY e SYSTEM 'no-such.txt'>]><doc>&e;</doc>",
+                Accepting({"doc"}));
+    EXPECT_FALSE(run.result);
+
+    const int depth = 20000;
+    std::string deep;
+    for (int i = 0; i < depth; ++i) {
+        deep += "<n>";
+    }
+    for (int i = 0; i < depth; ++i) {
+        deep += "</n>";
+    }
+    run = Parse("<doc>" + deep + "</doc>", Accepting({"doc"}));
+    EXPECT_TRUE(run.result);
+
+    run = Parse("<doc>" + deep, Accepting({"doc"}));
+    EXPECT_FALSE(run.result);
+    EXPECT_EQ(run.events.back(), "delete:root");
+
+    const std::string big(4 * 1024 * 1024, 'x');
+    run = Parse("<doc>" + big + "</doc>", Accepting({"doc"}));
+    EXPECT_TRUE(run.result);
+    EXPECT_EQ(run.events[1].size(), std::string("doc text:").size() + big.size());
+}
+
+TEST(XercesXMLParser, InternalEntitiesAndAttributesReachTheStates) {
+    const ParseRun run =
+        Parse("<!DOCTYPE doc [<!ENTITY who 'Orvane'>]><doc>by &who;</doc>", Accepting({"doc"}));
+    EXPECT_TRUE(run.result);
+    EXPECT_EQ(run.events[1], "doc text:by Orvane");
+}
