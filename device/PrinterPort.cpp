@@ -57,7 +57,7 @@ bool PrinterPort::QueryDeviceId(std::string& text) {
         return false;
     }
     if (bytes.empty()) {
-        platform::SetLastError(platform::kErrorInvalidData);
+        platform::SetLastError(ENODATA);
         return false;
     }
     text.assign(bytes.c_str(), strnlen(bytes.c_str(), bytes.size()));

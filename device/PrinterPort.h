@@ -23,7 +23,7 @@ public:
     bool Read(void* buffer, std::uint32_t& length);
     bool Write(const void* buffer, std::uint32_t& length);
     // The IEEE-1284 device ID up to its first NUL. False, leaving text as it was, when the
-    // port is closed, the request fails or the printer returns no bytes.
+    // port is closed, the request fails or the printer returns no bytes (ENODATA).
     bool QueryDeviceId(std::string& text);
 
 private:

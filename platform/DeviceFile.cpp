@@ -101,13 +101,21 @@ bool QueryDeviceFileId(int file, std::string& bytes) {
         SetLastErrorFromErrno();
         return false;
     }
-    std::uint32_t length = (std::uint32_t{answer[0]} << 8) | answer[1];
-    if (!IsPossibleLength(length)) {
-        length = (std::uint32_t{answer[1]} << 8) | answer[0];
-        if (!IsPossibleLength(length)) {
-            SetLastError(kErrorInvalidData);
-            return false;
-        }
+    const std::uint32_t bigEndian = (std::uint32_t{answer[0]} << 8) | answer[1];
+    const std::uint32_t littleEndian = (std::uint32_t{answer[1]} << 8) | answer[0];
+    const bool bigPossible = IsPossibleLength(bigEndian);
+    const bool littlePossible = IsPossibleLength(littleEndian);
+    // The driver copies no more than the length it read and the rest of the buffer stays zero,
+    // so text running on past a big-endian length shows that the printer sent it little-endian.
+    const bool runsOn = bigPossible && bigEndian < answer.size() && answer[bigEndian] != 0;
+    std::uint32_t length;
+    if (bigPossible && !(runsOn && littlePossible)) {
+        length = bigEndian;
+    } else if (littlePossible) {
+        length = littleEndian;
+    } else {
+        SetLastError(EPROTO);
+        return false;
     }
     bytes.assign(reinterpret_cast<const char*>(answer.data()) + kLengthPrefixSize,
                  length - kLengthPrefixSize);

@@ -21,8 +21,8 @@ bool WriteDeviceFile(int file, const void* buffer, std::uint32_t& length);
 
 // The IEEE-1284 device ID as the driver returned it, without its length prefix: exactly the
 // bytes the prefix announces (NULs included), at most the 1,024-byte answer less the prefix. The
-// prefix is read big-endian; when that length is impossible it is read little-endian, as some
-// printers send it.
+// prefix is read big-endian; when that length is impossible (outside 2..1,024, or text runs on
+// past it) it is read little-endian, as some printers send it. EPROTO when neither fits.
 bool QueryDeviceFileId(int file, std::string& bytes);
 
 void CloseDeviceFile(int file);

@@ -1,0 +1,178 @@
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "device/PrinterPort.h"
+#include "platform/LastError.h"
+#include "simulator/UmockdevPrinterHost.h"
+
+namespace {
+
+using simulator::Fault;
+using simulator::FaultKind;
+using simulator::LengthPrefix;
+using simulator::PrinterConfig;
+
+simulator::UmockdevPrinterHost& Host() {
+    static simulator::UmockdevPrinterHost host;
+    return host;
+}
+
+std::wstring AddPrinter(const PrinterConfig& config) {
+    const std::string path = Host().AddPrinter(config);
+    EXPECT_FALSE(path.empty()) << Host().error();
+    return std::wstring(path.begin(), path.end());
+}
+
+PrinterConfig WithId(const std::string& deviceId, LengthPrefix prefix = LengthPrefix::kBig) {
+    PrinterConfig config;
+    config.deviceId = deviceId;
+    config.lengthPrefix = prefix;
+    return config;
+}
+
+PrinterConfig WithFault(FaultKind kind) {
+    PrinterConfig config = WithId("MFG:Orvane;MDL:OP-A;");
+    Fault fault;
+    fault.kind = kind;
+    config.faults.push_back(fault);
+    return config;
+}
+
+void Command(std::uint8_t (&bytes)[12], std::uint32_t word0, std::uint32_t word1) {
+    std::memset(bytes, 0, sizeof bytes);
+    for (int i = 0; i < 4; ++i) {
+        bytes[i] = static_cast<std::uint8_t>(word0 >> (8 * i));
+        bytes[4 + i] = static_cast<std::uint8_t>(word1 >> (8 * i));
+    }
+}
+
+TEST(PrinterPort, ClosedPortRefusesWithoutTouchingArguments) {
+    PrinterPort port;
+    platform::SetLastError(0);
+    EXPECT_FALSE(port.Open(nullptr));
+    EXPECT_EQ(platform::GetLastError(), platform::kErrorInvalidParameter);
+
+    PrinterPort missing;
+    EXPECT_FALSE(missing.Open(L"/dev/usb/lp99"));
+    EXPECT_EQ(platform::GetLastError(), static_cast<std::uint32_t>(ENOENT));
+
+    for (PrinterPort* closed : {&port, &missing}) {
+        char buffer[12] = {};
+        std::uint32_t length = sizeof buffer;
+        EXPECT_FALSE(closed->Read(buffer, length));
+        EXPECT_FALSE(closed->Write(buffer, length));
+        EXPECT_EQ(length, 12u);
+        std::string text = "kept";
+        EXPECT_FALSE(closed->QueryDeviceId(text));
+        EXPECT_EQ(text, "kept");
+    }
+}
+
+TEST(PrinterPort, HeldDeviceCannotBeOpenedUntilReleased) {
+    const std::wstring path = AddPrinter(WithId("MFG:Orvane;MDL:OP-A;"));
+    {
+        PrinterPort holder;
+        ASSERT_TRUE(holder.Open(path.c_str()));
+        PrinterPort second;
+        EXPECT_FALSE(second.Open(path.c_str()));
+        EXPECT_EQ(platform::GetLastError(), static_cast<std::uint32_t>(EWOULDBLOCK));
+        std::string text;
+        EXPECT_FALSE(second.QueryDeviceId(text));
+    }
+    PrinterPort afterRelease;  // the holder's destruction closed the device
+    EXPECT_TRUE(afterRelease.Open(path.c_str()));
+
+    const std::wstring heldElsewhere = AddPrinter(WithFault(FaultKind::kHeld));
+    PrinterPort refused;
+    EXPECT_FALSE(refused.Open(heldElsewhere.c_str()));
+}
+
+TEST(PrinterPort, MovesBlocksAndReportsShortWrites) {
+    PrinterConfig config = WithId("MFG:Orvane;MDL:OP-A;");
+    Fault shortWrite;
+    shortWrite.kind = FaultKind::kShortWrite;
+    shortWrite.atDataByte = 5;
+    config.faults.push_back(shortWrite);
+    const std::wstring path = AddPrinter(config);
+    PrinterPort port;
+    ASSERT_TRUE(port.Open(path.c_str()));
+
+    std::uint8_t command[12];
+    std::uint32_t length = sizeof command;
+    platform::SetLastError(0);
+    EXPECT_FALSE(port.Write(nullptr, length));
+    EXPECT_FALSE(port.Read(nullptr, length));
+    EXPECT_EQ(length, 12u);
+    EXPECT_EQ(platform::GetLastError(), platform::kErrorInvalidParameter);
+
+    Command(command, 0x38, 0);  // start: acknowledged with stage 1
+    ASSERT_TRUE(port.Write(command, length));
+    EXPECT_EQ(length, 12u);
+    std::uint8_t status[12] = {};
+    length = sizeof status;
+    ASSERT_TRUE(port.Read(status, length));
+    EXPECT_EQ(length, 12u);
+    std::int32_t word;
+    std::memcpy(&word, status, sizeof word);
+    EXPECT_EQ(word, simulator::kStatusStageDone);
+    EXPECT_EQ(status[8], 1);
+
+    Command(command, 0x238, 10);  // data header: 10 bytes follow
+    length = sizeof command;
+    ASSERT_TRUE(port.Write(command, length));
+    const std::uint8_t data[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+    length = sizeof data;
+    EXPECT_TRUE(port.Write(data, length));
+    EXPECT_EQ(length, 5u);
+}
+
+TEST(PrinterPort, DeviceIdArrivesWithoutPrefixUpToFirstNul) {
+    const std::string full(simulator::kMaxDeviceIdLength, 'x');
+    const std::string longId = "MFG:Orvane;MDL:" + std::string(290, 'm') + ";";
+    const std::string nul("MFG:A;\0MDL:B;", 13);
+    const struct {
+        const char* name;
+        std::string deviceId;
+        LengthPrefix prefix;
+        std::string expected;
+    } cases[] = {
+        {"big-endian prefix", "MFG:A;MDL:B;", LengthPrefix::kBig, "MFG:A;MDL:B;"},
+        {"little-endian prefix", "MFG:A;MDL:B;", LengthPrefix::kLittle, "MFG:A;MDL:B;"},
+        {"little-endian, length over 255", longId, LengthPrefix::kLittle, longId},
+        {"whole answer without NUL", full, LengthPrefix::kBig, full},
+        {"whole answer without NUL, little-endian", full, LengthPrefix::kLittle, full},
+        {"cut at the first NUL", nul, LengthPrefix::kBig, "MFG:A;"},
+        {"NUL first: empty text", std::string("\0MFG:A;", 7), LengthPrefix::kBig, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::wstring path = AddPrinter(WithId(c.deviceId, c.prefix));
+        PrinterPort port;
+        ASSERT_TRUE(port.Open(path.c_str()));
+        std::string text = "old";
+        EXPECT_TRUE(port.QueryDeviceId(text));
+        EXPECT_EQ(text, c.expected);
+    }
+}
+
+TEST(PrinterPort, FailedDeviceIdQueryKeepsText) {
+    PrinterConfig failing = WithFault(FaultKind::kNoDeviceId);
+    failing.faults[0].error = EIO;
+    for (const PrinterConfig& config : {WithId(""), failing}) {
+        SCOPED_TRACE(config.faults.empty() ? "zero-byte ID" : "failing request");
+        const std::wstring path = AddPrinter(config);
+        PrinterPort port;
+        ASSERT_TRUE(port.Open(path.c_str()));
+        std::string text = "kept";
+        EXPECT_FALSE(port.QueryDeviceId(text));
+        EXPECT_EQ(text, "kept");
+        EXPECT_EQ(platform::GetLastError(),
+                  static_cast<std::uint32_t>(config.faults.empty() ? ENODATA : EIO));
+    }
+}
+
+}  // namespace

@@ -1,0 +1,275 @@
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Common/Headers/PrinterStates.h"
+#include "device/DeviceIdRecord.h"
+#include "device/PrinterFinder.h"
+#include "device/PrinterPort.h"
+#include "platform/LastError.h"
+#include "platform/ModulePath.h"
+#include "platform/UsbPrinterDevices.h"
+#include "tools/reflasher-cli/CliCommon.h"
+
+// `devices`: a diagnostic for technicians. Lists every USB printer interface with what the
+// updater sees of it, and for a printer that is not identified, the first reason found.
+namespace {
+
+using OptionalText = std::optional<std::string>;
+using Json = nlohmann::ordered_json;  // keys in the order written
+
+struct DeviceReport {
+    std::string devicePath;
+    OptionalText deviceId;
+    bool held = false;
+    OptionalText mfg;
+    OptionalText mdl;
+    OptionalText ver;
+    OptionalText phd;
+    bool identified = false;
+    std::optional<std::uint32_t> vendorId;
+    std::optional<std::uint32_t> productId;
+    OptionalText shortName;
+    std::string reason;  // why it is not identified; empty once identified
+};
+
+std::string ErrorText(std::uint32_t code) {
+    return std::strerror(static_cast<int>(code));
+}
+
+std::string Narrow(const std::wstring& wide) {
+    std::string narrow;
+    return platform::WideToNarrow(wide, narrow) ? narrow : std::string("?");
+}
+
+// What the port delivers, with the device closed again before identification opens it.
+void ReadDevice(const std::wstring& path, DeviceReport& report) {
+    PrinterPort port;
+    if (!port.Open(path.c_str())) {
+        const std::uint32_t error = platform::GetLastError();
+        report.held = error == EWOULDBLOCK || error == EBUSY;
+        report.reason = report.held ? "the device is held by another program"
+                                    : "the device cannot be opened: " + ErrorText(error);
+        return;
+    }
+    std::string text;
+    if (!port.QueryDeviceId(text)) {
+        if (platform::GetLastError() == ENODATA) {
+            report.reason = "the printer answers with an empty device ID";
+            return;
+        }
+        report.reason = "the device ID cannot be read: " + ErrorText(platform::GetLastError());
+        return;
+    }
+    report.deviceId = text;
+}
+
+// The values are shown as the parser extracts them, also when MFG or MDL is missing.
+OptionalText Extract(const std::string& text, const char* key) {
+    char* value = nullptr;
+    if (!DeviceIdRecord::ExtractKeyValue(text.c_str(), key, &value) || value == nullptr) {
+        return std::nullopt;
+    }
+    const std::string copy = value;
+    std::free(value);
+    return copy;
+}
+
+void ParseDeviceId(DeviceReport& report) {
+    if (!report.deviceId) {
+        return;
+    }
+    if (report.deviceId->empty()) {
+        // Identification looks the empty names up.
+        report.mfg = std::string();
+        report.mdl = std::string();
+        return;
+    }
+    report.mfg = Extract(*report.deviceId, "MFG:");
+    report.mdl = Extract(*report.deviceId, "MDL:");
+    report.ver = Extract(*report.deviceId, "VER:");
+    report.phd = Extract(*report.deviceId, "PHD:");
+    DeviceIdRecord record;
+    if (!record.Parse(report.deviceId->c_str())) {
+        report.reason =
+            report.mfg ? "the device ID has no MDL: value" : "the device ID has no MFG: value";
+    }
+}
+
+// Retraces the lookup to say why the names found no description.
+void ExplainLookup(const std::wstring& directory, DeviceReport& report) {
+    std::map<std::string, std::int32_t> vendors;
+    std::map<std::string, std::int32_t> products;
+    std::string error;
+    if (!LoadIdMappings(directory + L"/WendIDs.xml", vendors, products, &error)) {
+        report.reason = "WendIDs.xml cannot be loaded: " + error;
+        return;
+    }
+    const auto vendor = vendors.find(*report.mfg);
+    const auto product = products.find(*report.mdl);
+    if (vendor != vendors.end()) {
+        report.vendorId = static_cast<std::uint32_t>(vendor->second);
+    }
+    if (product != products.end()) {
+        report.productId = static_cast<std::uint32_t>(product->second);
+    }
+    if (vendor == vendors.end()) {
+        report.reason = "the manufacturer \"" + *report.mfg + "\" is not in WendIDs.xml";
+        return;
+    }
+    if (product == products.end()) {
+        report.reason = "the model \"" + *report.mdl + "\" is not in WendIDs.xml";
+        return;
+    }
+    std::vector<PrinterDescription> records;
+    if (!LoadPrinterDescriptions(directory + L"/Wend.xml", records, &error)) {
+        report.reason = "Wend.xml cannot be loaded: " + error;
+        return;
+    }
+    report.reason = "Wend.xml has no printer with vendor id " + std::to_string(*report.vendorId) +
+                    " and product id " + std::to_string(*report.productId);
+    for (const PrinterDescription& record : records) {
+        if (record.vendorId == *report.vendorId && record.productId == *report.productId) {
+            // The files match now; the device must have changed between the two looks.
+            report.reason = "the device did not answer the same way during identification";
+        }
+    }
+}
+
+DeviceReport Inspect(PrinterFinder& finder, const std::wstring& directory,
+                     const std::wstring& path) {
+    DeviceReport report;
+    report.devicePath = Narrow(path);
+    ReadDevice(path, report);
+    ParseDeviceId(report);
+    if (!report.reason.empty()) {
+        return report;
+    }
+    IdentifiedPrinter* slot = nullptr;
+    if (finder.IdentifyPrinter(path.c_str(), slot)) {
+        const std::unique_ptr<IdentifiedPrinter> printer(slot);
+        report.identified = true;
+        report.vendorId = printer->description.vendorId;
+        report.productId = printer->description.productId;
+        report.shortName = printer->description.shortName;
+        return report;
+    }
+    ExplainLookup(directory, report);
+    return report;
+}
+
+Json ToJson(const OptionalText& text) {
+    return text ? Json(*text) : Json(nullptr);
+}
+
+Json ToJson(const std::optional<std::uint32_t>& number) {
+    return number ? Json(*number) : Json(nullptr);
+}
+
+Json ToJson(const DeviceReport& report) {
+    return {{"devicePath", report.devicePath},
+            {"deviceId", ToJson(report.deviceId)},
+            {"held", report.held},
+            {"mfg", ToJson(report.mfg)},
+            {"mdl", ToJson(report.mdl)},
+            {"ver", ToJson(report.ver)},
+            {"phd", ToJson(report.phd)},
+            {"identified", report.identified},
+            {"vendorId", ToJson(report.vendorId)},
+            {"productId", ToJson(report.productId)},
+            {"shortName", ToJson(report.shortName)},
+            {"reason", report.identified ? Json(nullptr) : Json(report.reason)}};
+}
+
+std::string Shown(const OptionalText& text) {
+    return text ? "\"" + *text + "\"" : "(none)";
+}
+
+std::string Hex(std::uint32_t id) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%04X", id);
+    return text;
+}
+
+void PrintText(const DeviceReport& report) {
+    std::cout << report.devicePath << '\n';
+    std::cout << "  device ID:  "
+              << (report.deviceId ? Shown(report.deviceId)
+                  : report.held   ? "(device held by another program)"
+                                  : "(could not be read)")
+              << '\n';
+    std::cout << "  MFG:        " << Shown(report.mfg) << '\n';
+    std::cout << "  MDL:        " << Shown(report.mdl) << '\n';
+    std::cout << "  VER:        " << Shown(report.ver) << '\n';
+    std::cout << "  PHD:        " << Shown(report.phd) << '\n';
+    if (report.identified) {
+        std::cout << "  identified: " << *report.shortName << " (vendor id "
+                  << Hex(*report.vendorId) << ", product id " << Hex(*report.productId) << ")\n";
+    } else {
+        std::cout << "  not identified: " << report.reason << '\n';
+    }
+}
+
+int RunDevices(const CliOptions& options) {
+    std::wstring directory = DescriptionDirectory(options);
+    if (directory.empty()) {
+        std::cerr << "The description folder cannot be determined.\n";
+        return 1;
+    }
+    // Paths are formed as directory + "/" + file name, so the trailing '/' is dropped here.
+    if (directory.size() > 1 && directory.back() == L'/') {
+        directory.pop_back();
+    }
+    std::vector<std::wstring> paths;
+    if (!platform::EnumerateUsbPrinterPaths(paths)) {
+        std::cerr << "USB printers cannot be listed: " << ErrorText(platform::GetLastError())
+                  << '\n';
+        return 1;
+    }
+    PrinterFinder finder;
+    if (!finder.SetDirectory(directory.c_str())) {
+        std::cerr << "Out of memory.\n";
+        return 1;
+    }
+    std::vector<DeviceReport> reports;
+    for (const std::wstring& path : paths) {
+        reports.push_back(Inspect(finder, directory, path));
+    }
+    if (options.json) {
+        Json devices = Json::array();
+        for (const DeviceReport& report : reports) {
+            devices.push_back(ToJson(report));
+        }
+        // Device IDs are bytes, not necessarily UTF-8.
+        std::cout << Json{{"devices", devices}}.dump(2, ' ', false, Json::error_handler_t::replace)
+                  << '\n';
+        return 0;
+    }
+    if (reports.empty()) {
+        std::cout << "No USB printer interface found.\n";
+    }
+    for (const DeviceReport& report : reports) {
+        PrintText(report);
+    }
+    return 0;
+}
+
+}  // namespace
+
+void RegisterDeviceCommands(CLI::App& app, CliContext& context) {
+    auto options = std::make_shared<CliOptions>();
+    CLI::App* command = app.add_subcommand(
+        "devices",
+        "List every USB printer interface with its device ID and why it is or is not identified");
+    AddCommonOptions(command, *options);
+    command->callback([options, &context] { context.exitCode = RunDevices(*options); });
+}
