@@ -1,0 +1,227 @@
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "tests/Common/DescriptionLoadSupport.h"
+
+TEST(PrinterGrammar, DocumentAndPrinterIds) {
+    LoadedDescriptions other = LoadDescriptionsFrom(
+        "<printing><printers><printer vid='1' "
+        "pid='2'/></printers></printing>");
+    EXPECT_TRUE(other.ok);
+    EXPECT_TRUE(other.records.empty());
+
+    struct Case {
+        std::string ids;
+        std::uint32_t vendor;
+        std::uint32_t product;
+    };
+    const std::vector<Case> cases = {
+        {"vid='0x12' pid='18'", 18, 18},
+        {"vid='010' pid='12ab'", 8, 12},
+        {"vid=' -1' pid='0X2f1a'", 0xFFFFFFFFu, 0x2F1A},
+    };
+    for (const Case& c : cases) {
+        const LoadedDescriptions loaded = LoadDescriptionsFrom(PrinterDocument("", "", c.ids));
+        ASSERT_TRUE(loaded.ok) << c.ids << ": " << loaded.error;
+        ASSERT_EQ(loaded.records.size(), 1u);
+        EXPECT_EQ(loaded.records[0].vendorId, c.vendor) << c.ids;
+        EXPECT_EQ(loaded.records[0].productId, c.product) << c.ids;
+    }
+    for (const std::string ids : {"vid='' pid='1'", "vid='ab' pid='1'", "pid='1'", "vid='1'"}) {
+        const LoadedDescriptions loaded = LoadDescriptionsFrom(PrinterDocument("", "", ids));
+        EXPECT_FALSE(loaded.ok) << ids;
+        EXPECT_EQ(loaded.error, "An exception occurred") << ids;
+    }
+}
+
+TEST(PrinterGrammar, RecordsKeepDocumentOrderAndAFailedPrinterNeverArrives) {
+    const LoadedDescriptions loaded = LoadDescriptionsFrom(
+        "<orvane_printing><printers><printer vid='1' pid='1'/><printer vid='1' pid='1'>"
+        "<icon>second</icon></printer></printers><printers><printer vid='2' pid='3'/>"
+        "</printers></orvane_printing>");
+    ASSERT_TRUE(loaded.ok);
+    ASSERT_EQ(loaded.records.size(), 3u);
+    EXPECT_EQ(loaded.records[1].icon, "second");
+    EXPECT_EQ(loaded.records[2].productId, 3u);
+
+    const LoadedDescriptions failed = LoadDescriptionsFrom(
+        "<orvane_printing><printers><printer vid='1' pid='1'/><printer vid='1' pid='2'>"
+        "<firmware/></printer></printers></orvane_printing>");
+    EXPECT_FALSE(failed.ok);
+    ASSERT_EQ(failed.records.size(), 1u);
+    EXPECT_EQ(failed.records[0].productId, 1u);
+}
+
+TEST(PrinterGrammar, EmptyPrinterKeepsTheDefaults) {
+    const PrinterDescription d = LoadOnePrinter("stray text<unknown a='1'><names/></unknown>");
+    EXPECT_EQ(d.shortName, "Unknown");
+    EXPECT_EQ(d.shortNameResourceId, -1);
+    EXPECT_EQ(d.firmwareCrcVerify, -1);
+    EXPECT_EQ(d.rotate, 0);
+    EXPECT_FALSE(d.stripVersionBytes);
+    EXPECT_TRUE(d.requiresReboot);
+    EXPECT_TRUE(d.heads.empty());
+}
+
+TEST(PrinterGrammar, NamesIconAndRotate) {
+    const PrinterDescription d = LoadOnePrinter(
+        "<names><productname resourceId=' 12'>P</productname><longname resourceId='0x10'> L "
+        "</longname><shortname resourceId='7'>first</shortname><shortname resourceId='8'>"
+        "second</shortname><other resourceId='x'/></names>"
+        "<icon>a.ico</icon><icon>b.ico</icon><rotate/>");
+    EXPECT_EQ(d.productName, "P");
+    EXPECT_EQ(d.productNameResourceId, 12);
+    EXPECT_EQ(d.longName, " L ");
+    EXPECT_EQ(d.longNameResourceId, 0);
+    EXPECT_EQ(d.shortName, "second");
+    EXPECT_EQ(d.shortNameResourceId, 8);
+    EXPECT_EQ(d.icon, "b.ico");
+    EXPECT_EQ(d.rotate, 2);
+
+    EXPECT_EQ(LoadOnePrinter("<names><productname resourceId='3'/></names>").productName, "");
+    ExpectFailures({
+        {"<names><productname resourceId='x'/></names>",
+         "No/invalid value for one or more attributes on <productname>"},
+        {"<names><shortname>S</shortname></names>",
+         "No/invalid value for one or more attributes on <shortname>"},
+        {"<names><longname resourceId='99999999999'/></names>",
+         "No/invalid value for one or more attributes on <longname>"},
+    });
+}
+
+TEST(PrinterGrammar, TriStatesAndFirmwareFlags) {
+    const PrinterDescription d = LoadOnePrinter(
+        "<drag-and-drop supported='true'/><firmware-crc-verify supported='false'/>"
+        "<mediaRemaining supported='false'/><mediaRemaining supported='true'/>"
+        "<firmware stripVersionBytes='true' requires-reboot='false'/>");
+    EXPECT_EQ(d.dragAndDrop, 1);
+    EXPECT_EQ(d.firmwareCrcVerify, 0);
+    EXPECT_EQ(d.mediaRemaining, 1);
+    EXPECT_TRUE(d.stripVersionBytes);
+    EXPECT_FALSE(d.requiresReboot);
+
+    ExpectFailures({
+        {"<drag-and-drop/>", "Missing \"supported\" attribute!"},
+        {"<firmware-crc-verify supported='True'/>",
+         "Unexpected value for \"supported\" (should be boolean)!"},
+        {"<mediaRemaining supported=''/>",
+         "Unexpected value for \"supported\" (should be boolean)!"},
+        {"<firmware/>", "Missing \"stripVersionBytes\" attribute!"},
+        {"<firmware stripVersionBytes='false'/>", "Missing \"requires-reboot\" attribute!"},
+        {"<firmware stripVersionBytes='1' requires-reboot='true'/>",
+         "Unexpected value for \"stripVersionBytes\" (should be boolean)!"},
+        {"<firmware stripVersionBytes='true' requires-reboot='yes'/>",
+         "Unexpected value for \"requires-reboot\" (should be boolean)!"},
+    });
+}
+
+TEST(PrinterGrammar, LutNames) {
+    const PrinterDescription d = LoadOnePrinter(
+        "<lutnames default=''><lut id='a' resourceId='1'/><lut id='a' resourceId='2'/>"
+        "<lut id='' resourceId=' 3x'/></lutnames><lutnames default='a'/>");
+    EXPECT_EQ(d.defaultLut, "a");
+    EXPECT_EQ(d.lutNames, (std::map<std::string, std::int32_t>{{"a", 1}, {"", 3}}));
+    ExpectFailures({
+        {"<lutnames/>", "An exception occurred"},
+        {"<lutnames default='a'><lut resourceId='1'/></lutnames>",
+         "No/invalid value for one or more attributes on <lut>"},
+        {"<lutnames default='a'><lut id='a'/></lutnames>",
+         "No/invalid value for one or more attributes on <lut>"},
+        {"<lutnames default='a'><lut id='a' resourceId='x'/></lutnames>",
+         "No/invalid value for one or more attributes on <lut>"},
+    });
+}
+
+TEST(PrinterGrammar, HeadsLastWinsWithModulesAndSpecs) {
+    const PrinterDescription d = LoadOnePrinter(
+        "<heads default='H'>"
+        "<head id='H'><firmware-file-name-specs><file-name-spec><prefix>OLD</prefix>"
+        "</file-name-spec></firmware-file-name-specs></head>"
+        "<head id='H'><lutmodules><lutmodule lutref='r' name='n' donor='' media='-4'/>"
+        "<lutmodule lutref='' name='' donor='0x10'/><other/></lutmodules>"
+        "<firmware-file-name-specs>"
+        "<file-name-spec><version-format>3</version-format></file-name-spec>"
+        "<file-name-spec><extension>bin</extension></file-name-spec>"
+        "<file-name-spec><prefix>A</prefix><prefix> B </prefix><extension>fw</extension>"
+        "<version-format>0x2</version-format></file-name-spec>"
+        "<file-name-spec><prefix>C</prefix><version-format>abc</version-format></file-name-spec>"
+        "</firmware-file-name-specs></head>"
+        "<head id=''/></heads>");
+    EXPECT_EQ(d.defaultHead, "H");
+    ASSERT_EQ(d.heads.size(), 2u);
+    const HeadDefinition& h = d.heads.at("H");
+    EXPECT_EQ(h.id, "H");
+    ASSERT_EQ(h.lutModules.size(), 2u);
+    EXPECT_EQ(h.lutModules[0].lutRef, "r");
+    EXPECT_EQ(h.lutModules[0].name, "n");
+    EXPECT_EQ(h.lutModules[0].donor, -1);
+    EXPECT_EQ(h.lutModules[0].media, -4);
+    EXPECT_EQ(h.lutModules[1].donor, 16);
+    EXPECT_EQ(h.lutModules[1].media, -1);
+    ASSERT_EQ(h.firmwareNameSpecs.size(), 3u);
+    EXPECT_EQ(h.firmwareNameSpecs[0].prefix, "");
+    EXPECT_EQ(h.firmwareNameSpecs[0].extension, "bin");
+    EXPECT_EQ(h.firmwareNameSpecs[0].versionFormat, 1);
+    EXPECT_EQ(h.firmwareNameSpecs[1].prefix, " B ");
+    EXPECT_EQ(h.firmwareNameSpecs[1].extension, "fw");
+    EXPECT_EQ(h.firmwareNameSpecs[1].versionFormat, 2);
+    EXPECT_EQ(h.firmwareNameSpecs[2].versionFormat, 0);
+    EXPECT_EQ(d.heads.at("").id, "");
+    EXPECT_EQ(d.GetDefaultHead().firmwareNameSpecs.size(), 3u);
+
+    ExpectFailures({
+        {"<heads/>", "An exception occurred"},
+        {"<heads default='H'><head/></heads>", "No/invalid value for name on <head>"},
+        {"<heads default='H'><head id='H'><lutmodules><lutmodule name='n'/></lutmodules></head>"
+         "</heads>",
+         "No/invalid value for LUT or module name in <lutmodule>"},
+        {"<heads default='H'><head id='H'><lutmodules><lutmodule lutref='r'/></lutmodules>"
+         "</head></heads>",
+         "No/invalid value for LUT or module name in <lutmodule>"},
+        {"<heads default='H'><head id='H'><lutmodules><lutmodule lutref='r' name='n' "
+         "donor='x'/></lutmodules></head></heads>",
+         "Invalid value for attribute 'donor'"},
+        {"<heads default='H'><head id='H'><lutmodules><lutmodule lutref='r' name='n' "
+         "media=' '/></lutmodules></head></heads>",
+         "Invalid value for attribute 'media'"},
+    });
+}
+
+TEST(PrinterGrammar, ConnectionsInDocumentOrder) {
+    const PrinterDescription d = LoadOnePrinter(
+        "<protocols><usb format='jpeg'/><network format='cmy-cmd-planar' discovery-model="
+        "'udp-fn'/><serial/><usb format='cmy-cmd-planar'/><network format='jpeg' "
+        "discovery-model='rendezvous'/></protocols>");
+    std::ostringstream printed;
+    for (const auto& connection : d.connections) {
+        connection->Print(printed) << "|";
+    }
+    EXPECT_EQ(printed.str(),
+              "USBConnection: { outputFormat = 2 }|"
+              "NetworkConnection: { outputFormat = 1, discoveryProtocol = 2 }|"
+              "USBConnection: { outputFormat = 1 }|"
+              "NetworkConnection: { outputFormat = 2, discoveryProtocol = 1 }|");
+    ExpectFailures({
+        {"<protocols><usb/></protocols>", "Missing one or more required attributes on <usb>"},
+        {"<protocols><usb format='JPEG'/></protocols>",
+         "No/invalid value for one or more attributes on <usb>"},
+        {"<protocols><network format='jpeg'/></protocols>",
+         "Missing one or more required attributes on <network>"},
+        {"<protocols><network discovery-model='udp-fn'/></protocols>",
+         "Missing one or more required attributes on <network>"},
+        {"<protocols><network format='png' discovery-model='udp-fn'/></protocols>",
+         "No/invalid value for one or more attributes on <network>"},
+        {"<protocols><network format='jpeg' discovery-model='mdns'/></protocols>",
+         "No/invalid value for one or more attributes on <network>"},
+    });
+}
+
+TEST(PrinterGrammar, CustomPropertiesFirstWins) {
+    const PrinterDescription d = LoadOnePrinter(
+        "<customProperties><property>no name</property><property name=''>empty</property>"
+        "<property name='a'> one </property><property name='a'>two</property>"
+        "<property name='b'/><property name='c'>x<skip/>y</property></customProperties>");
+    EXPECT_EQ(d.customProperties,
+              (std::map<std::string, std::string>{{"a", " one "}, {"b", ""}, {"c", "xy"}}));
+}
