@@ -200,6 +200,7 @@ void UpdaterDialog::OnInitDialog() {
         {resources_.String(kStringColumnModel), resources_.String(kStringColumnVersion)});
     printerList_->headerItem()->setTextAlignment(0, Qt::AlignLeft | Qt::AlignVCenter);
     printerList_->headerItem()->setTextAlignment(1, Qt::AlignLeft | Qt::AlignVCenter);
+    printerList_->header()->setStretchLastSection(false);
     printerList_->setColumnWidth(0, 160);
     printerList_->setColumnWidth(1, 319);
 

@@ -1,0 +1,100 @@
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "updater/LanguageModule.h"
+
+namespace {
+
+TEST(LanguageModuleTest, EveryRowOfTheTable) {
+    const std::vector<std::pair<std::uint16_t, std::wstring>> rows = {
+        {0x0404, L"Reflasher_chh.DLL"}, {0x0804, L"Reflasher_chs.DLL"},
+        {0x0C04, L"Reflasher_chs.DLL"}, {0x1004, L"Reflasher_chs.DLL"},
+        {0x1404, L"Reflasher_chs.DLL"}, {0x0004, L"Reflasher_chs.DLL"},
+        {0x0405, L"Reflasher_csy.DLL"}, {0x0407, L"Reflasher_deu.DLL"},
+        {0x0807, L"Reflasher_deu.DLL"}, {0x0C07, L"Reflasher_deu.DLL"},
+        {0x040A, L"Reflasher_esp.DLL"}, {0x0C0A, L"Reflasher_esp.DLL"},
+        {0x040C, L"Reflasher_fra.DLL"}, {0x0C0C, L"Reflasher_fra.DLL"},
+        {0x0410, L"Reflasher_ita.DLL"}, {0x0411, L"Reflasher_jpn.DLL"},
+        {0x0412, L"Reflasher_kor.DLL"}, {0x0415, L"Reflasher_plk.DLL"},
+        {0x0416, L"Reflasher_ptb.DLL"}, {0x0816, L"Reflasher_ptb.DLL"},
+        {0x0419, L"Reflasher_rus.DLL"}, {0x041F, L"Reflasher_trk.DLL"},
+        {0x0409, L"Reflasher_enu.DLL"}, {0x0809, L"Reflasher_enu.DLL"},
+        {0x0413, L"Reflasher_enu.DLL"}, {0x0000, L"Reflasher_enu.DLL"},
+        {0x041D, L"Reflasher_enu.DLL"}, {0x0422, L"Reflasher_enu.DLL"},
+    };
+    for (const auto& [id, module] : rows) {
+        EXPECT_EQ(LanguageModule::ModuleName(id), module) << std::hex << id;
+    }
+}
+
+TEST(LanguageModuleTest, LocaleNamesBecomeWindowsLanguageIds) {
+    const std::vector<std::pair<std::string, std::uint16_t>> locales = {
+        {"de_DE.UTF-8", 0x0407}, {"de_AT.UTF-8", 0x0C07}, {"de_CH", 0x0807},
+        {"en_US.UTF-8", 0x0409}, {"en_GB.UTF-8", 0x0809}, {"en", 0x0409},
+        {"fr_FR.UTF-8", 0x040C}, {"fr_CA", 0x0C0C},       {"es_ES.UTF-8", 0x0C0A},
+        {"es_MX", 0x080A},       {"it_IT.UTF-8", 0x0410}, {"pt_BR.UTF-8", 0x0416},
+        {"pt_PT.UTF-8", 0x0816}, {"pt", 0x0416},          {"cs_CZ.UTF-8", 0x0405},
+        {"pl_PL.UTF-8", 0x0415}, {"ru_RU.UTF-8", 0x0419}, {"tr_TR.UTF-8", 0x041F},
+        {"ja_JP.UTF-8", 0x0411}, {"ko_KR.UTF-8", 0x0412}, {"zh_TW.UTF-8", 0x0404},
+        {"zh_CN.UTF-8", 0x0804}, {"zh_HK.UTF-8", 0x0C04}, {"zh_SG", 0x1004},
+        {"zh_MO", 0x1404},       {"zh", 0x0804},          {"zh-Hant-TW", 0x0404},
+        {"zh_Hant", 0x0404},     {"zh-Hans", 0x0804},     {"pt-BR", 0x0416},
+        {"nl_NL.UTF-8", 0x0413}, {"sr_RS@latin", 0x0000}, {"C", 0x0409},
+        {"POSIX", 0x0409},       {"C.UTF-8", 0x0409},     {"", 0x0409},
+        {"xx_YY", 0x0000},       {"DE_de", 0x0407},
+    };
+    for (const auto& [locale, id] : locales) {
+        EXPECT_EQ(LanguageModule::LanguageIdFromLocale(locale), id) << locale;
+    }
+}
+
+class ScopedEnvironment {
+public:
+    ScopedEnvironment() {
+        for (const char* name : kNames) {
+            const char* value = getenv(name);
+            saved_.emplace_back(value != nullptr, value != nullptr ? value : "");
+            unsetenv(name);
+        }
+    }
+    ~ScopedEnvironment() {
+        for (std::size_t i = 0; i < saved_.size(); ++i) {
+            if (saved_[i].first) {
+                setenv(kNames[i], saved_[i].second.c_str(), 1);
+            } else {
+                unsetenv(kNames[i]);
+            }
+        }
+    }
+    static constexpr const char* kNames[] = {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"};
+
+private:
+    std::vector<std::pair<bool, std::string>> saved_;
+};
+
+TEST(LanguageModuleTest, TheUserLocaleFollowsTheVariablesPrecedence) {
+    ScopedEnvironment environment;
+    EXPECT_EQ(LanguageModule::UserLocaleName(), "");
+    EXPECT_EQ(LanguageModule::UserDefaultLanguageId(), 0x0409);
+
+    setenv("LANG", "ru_RU.UTF-8", 1);
+    EXPECT_EQ(LanguageModule::UserDefaultLanguageId(), 0x0419);
+    setenv("LC_MESSAGES", "ja_JP.UTF-8", 1);
+    EXPECT_EQ(LanguageModule::UserDefaultLanguageId(), 0x0411);
+    setenv("LC_ALL", "zh_TW.UTF-8", 1);
+    EXPECT_EQ(LanguageModule::UserDefaultLanguageId(), 0x0404);
+    setenv("LANGUAGE", "pl:de", 1);
+    EXPECT_EQ(LanguageModule::UserLocaleName(), "pl");
+    EXPECT_EQ(LanguageModule::UserDefaultLanguageId(), 0x0415);
+
+    // Empty values do not count.
+    setenv("LANGUAGE", "", 1);
+    setenv("LC_ALL", "", 1);
+    EXPECT_EQ(LanguageModule::UserDefaultLanguageId(), 0x0411);
+}
+
+}  // namespace

@@ -1,0 +1,168 @@
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <QApplication>
+#include <QDialog>
+#include <QDir>
+#include <QPalette>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QWidget>
+#include <memory>
+
+#include "tests/gui/GuiTestSupport.h"
+#include "tests/gui/ScriptedPrompter.h"
+#include "updater/QtResourceModule.h"
+#include "updater/UpdaterApp.h"
+#include "updater/UpdaterDialog.h"
+
+using namespace gui_test;
+
+namespace {
+
+const char* const kLanguages[] = {"enu", "deu", "fra", "esp", "ita", "ptb", "csy",
+                                  "plk", "rus", "trk", "jpn", "kor", "chs", "chh"};
+const std::uint32_t kStrings[] = {1, 2, 6, 7, 100, 101, 102, 103, 130, 131, 1016, 1017, 1018, 1019};
+// Texts that a language must say in its own words.
+const std::uint32_t kSentences[] = {100, 101, 102, 103, 1016, 1017, 1019};
+const int kControls102[] = {1000, 1001, 1002, 1003, 1007, 1008, 1009,
+                            1010, 1011, 1012, 1013, 1014, 1018};
+
+QString ModulePath(const char* language) {
+    return ProgramDir() + QStringLiteral("/Reflasher_%1.DLL").arg(QLatin1String(language));
+}
+
+TEST(ResourceModuleTest, EveryLanguageModuleIsCompleteAndTranslated) {
+    QtResourceModule english;
+    ASSERT_TRUE(english.Load(ModulePath("enu")));
+    std::unique_ptr<QWidget> englishForm(english.LoadTemplate(102, nullptr));
+    ASSERT_NE(englishForm, nullptr);
+
+    for (const char* language : kLanguages) {
+        SCOPED_TRACE(language);
+        QtResourceModule module;
+        ASSERT_TRUE(module.Load(ModulePath(language)));
+        for (std::uint32_t id : kStrings) {
+            QString text;
+            EXPECT_TRUE(module.LoadString(id, text)) << id;
+            EXPECT_FALSE(text.trimmed().isEmpty()) << id;
+        }
+        EXPECT_EQ(module.String(1018).count(QRegularExpression("%[diu]")), 1);
+        EXPECT_FALSE(module.LoadIcon(128).isNull());
+
+        std::unique_ptr<QWidget> form(module.LoadTemplate(102, nullptr));
+        ASSERT_NE(form, nullptr);
+        EXPECT_FALSE(form->windowTitle().isEmpty());
+        for (int id : kControls102) {
+            EXPECT_NE(form->findChild<QWidget*>(QString::number(id)), nullptr) << id;
+        }
+        std::unique_ptr<QWidget> confirm(module.LoadTemplate(135, nullptr));
+        ASSERT_NE(qobject_cast<QDialog*>(confirm.get()), nullptr);
+        EXPECT_NE(confirm->findChild<QWidget*>("1"), nullptr);
+        EXPECT_NE(confirm->findChild<QWidget*>("2"), nullptr);
+
+        if (QLatin1String(language) != QLatin1String("enu")) {
+            for (std::uint32_t id : kSentences) {
+                EXPECT_NE(module.String(id), english.String(id)) << id;
+            }
+            EXPECT_NE(form->windowTitle(), englishForm->windowTitle());
+        }
+    }
+}
+
+TEST(ResourceModuleTest, ModulesAndLookupsFailCleanly) {
+    QtResourceModule module;
+    EXPECT_FALSE(module.Load(ProgramDir() + "/Reflasher_xxx.DLL"));
+    EXPECT_FALSE(module.IsLoaded());
+    QString text;
+    EXPECT_FALSE(module.LoadString(100, text));
+    EXPECT_EQ(module.LoadTemplate(102, nullptr), nullptr);
+    EXPECT_TRUE(module.LoadIcon(128).isNull());
+
+    ASSERT_TRUE(module.Load(ModulePath("deu")));
+    EXPECT_FALSE(module.LoadString(4711, text));
+    EXPECT_EQ(module.LoadTemplate(999, nullptr), nullptr);
+    // A second load replaces the first.
+    ASSERT_TRUE(module.Load(ModulePath("jpn")));
+    EXPECT_EQ(module.String(6), QString::fromUtf8("はい"));
+    module.Unload();
+    EXPECT_FALSE(module.LoadString(6, text));
+}
+
+TEST(ResourceModuleTest, TheVersionResourceCarriesTheProductVersion) {
+    QtResourceModule version;
+    ASSERT_TRUE(version.Load(ProgramDir() + "/Reflasher.dll"));
+    QByteArray text;
+    ASSERT_TRUE(version.ReadFile("StringFileInfo/040904B0/FileVersion", text));
+    EXPECT_EQ(text, REFLASHER_VERSION);
+}
+
+TEST(ResourceModuleTest, CounterFormat) {
+    EXPECT_EQ(UpdaterDialog::FormatCounter("Heron 10 (%d)", 2), "Heron 10 (2)");
+    EXPECT_EQ(UpdaterDialog::FormatCounter("Heron 10 #%i", 3), "Heron 10 #3");
+    EXPECT_EQ(UpdaterDialog::FormatCounter("100%% Plover %s (%d) %d", 1), "100% Plover %s (1) %d");
+    EXPECT_EQ(UpdaterDialog::FormatCounter("Odd 5% (%d)%", 4), "Odd 5% (4)%");
+}
+
+class AppTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (const char* name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES"}) {
+            unsetenv(name);
+        }
+    }
+};
+
+TEST_F(AppTest, WithoutItsModuleNoWindowAppears) {
+    setenv("LANG", "de_DE.UTF-8", 1);
+    QTemporaryDir empty;
+    ASSERT_TRUE(empty.isValid());
+    UpdaterApp app;
+    app.SetModuleDirectory(empty.path());
+    bool windowSeen = false;
+    QTimer::singleShot(0, [&] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            windowSeen = windowSeen || widget->isVisible();
+        }
+    });
+    EXPECT_NE(app.Run(), 0);
+    EXPECT_EQ(app.ModuleName(), "Reflasher_deu.DLL");
+    QCoreApplication::processEvents();  // let the timer run, had anything been shown
+    EXPECT_FALSE(windowSeen);
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        EXPECT_FALSE(widget->isVisible());
+    }
+}
+
+TEST_F(AppTest, RunsTheDialogInTheUsersLanguage) {
+    setenv("LANG", "ru_RU.UTF-8", 1);
+    QtResourceModule russian;
+    ASSERT_TRUE(russian.Load(ModulePath("rus")));
+    std::unique_ptr<QWidget> form(russian.LoadTemplate(102, nullptr));
+    ASSERT_NE(form, nullptr);
+
+    UpdaterApp app;
+    app.SetModuleDirectory(ProgramDir());
+    QString title;
+    QColor background;
+    QColor text;
+    bool hasIcon = false;
+    QTimer::singleShot(0, [&] {
+        QWidget* dialog = QApplication::activeModalWidget();
+        ASSERT_NE(dialog, nullptr);
+        title = dialog->windowTitle();
+        background = dialog->palette().color(QPalette::Window);
+        text = dialog->palette().color(QPalette::WindowText);
+        hasIcon = !dialog->windowIcon().isNull();
+        dialog->close();
+    });
+    EXPECT_EQ(app.Run(), 0);
+    EXPECT_EQ(app.ModuleName(), "Reflasher_rus.DLL");
+    EXPECT_EQ(title, form->windowTitle() + " " REFLASHER_VERSION);
+    EXPECT_EQ(background, QColor(Qt::white));
+    EXPECT_EQ(text, QColor(Qt::black));
+    EXPECT_TRUE(hasIcon);
+}
+
+}  // namespace

@@ -1,0 +1,405 @@
+#include <gtest/gtest.h>
+
+#include <QFont>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStyle>
+#include <QTest>
+#include <QTreeWidget>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/ManualClock.h"
+#include "simulator/UmockdevPrinterHost.h"
+#include "tests/gui/GuiTestSupport.h"
+#include "tests/gui/ScriptedPrompter.h"
+#include "tests/updater/UpdaterTestSupport.h"
+#include "updater/QtResourceModule.h"
+#include "updater/UpdaterDialog.h"
+#include "updater/UpdaterMessages.h"
+
+using namespace gui_test;
+
+namespace {
+
+const char* const kKestrel200 = "MFG:Orvane;MDL:Kestrel 200;CMD:OPP;VER:1.4.0.0;";
+const char* const kHeron10 = "MFG:Orvane;MDL:Heron 10;CMD:OPP;VER:2.0.0.0;";
+const char* const kKestrel400 = "MFG:ORVANE;MDL:KESTREL-400;VER:3.0.0.0;";
+
+class UpdaterDialogTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(module_.Load(ProgramDir() + "/Reflasher_enu.DLL"));
+        dir_ = QString::fromStdString(updater_test::MakeTempDir());
+    }
+
+    void AddPrinter(const std::string& deviceId, std::vector<simulator::Fault> faults = {}) {
+        simulator::PrinterConfig config;
+        config.deviceId = deviceId;
+        config.faults = std::move(faults);
+        ASSERT_FALSE(host_.AddPrinter(config).empty()) << host_.error();
+    }
+
+    // Shows the dialog and waits for its first list of printers.
+    void Open() {
+        dialog_ = std::make_unique<UpdaterDialog>(module_, &prompter_);
+        ASSERT_TRUE(dialog_->HasTemplate());
+        dialog_->show();
+        ASSERT_TRUE(WaitForPrintersFound(*dialog_));
+    }
+
+    QString File(const std::string& name, const std::vector<std::uint8_t>& bytes) {
+        return QString::fromStdString(updater_test::WriteFile(dir_.toStdString(), name, bytes));
+    }
+
+    template <typename T>
+    T* Control(int id) const {
+        T* control = dialog_->findChild<T*>(QString::number(id));
+        EXPECT_NE(control, nullptr) << id;
+        return control;
+    }
+    QTreeWidget* List() const { return Control<QTreeWidget>(1003); }
+    QPushButton* ChooseButton() const { return Control<QPushButton>(1002); }
+    QPushButton* UpdateButton() const { return Control<QPushButton>(1001); }
+    QPushButton* ExitButton() const { return Control<QPushButton>(1000); }
+    QString Text(int id) const { return Control<QLabel>(id)->text(); }
+
+    std::vector<std::pair<QString, QString>> Rows() const {
+        std::vector<std::pair<QString, QString>> rows;
+        for (int i = 0; i < List()->topLevelItemCount(); ++i) {
+            rows.emplace_back(List()->topLevelItem(i)->text(0), List()->topLevelItem(i)->text(1));
+        }
+        return rows;
+    }
+
+    void SelectRow(int row) { List()->setCurrentItem(List()->topLevelItem(row)); }
+
+    // Chooses file for the selected printer through the file button.
+    void Choose(const QString& file) {
+        prompter_.files.push_back(file);
+        ChooseButton()->click();
+    }
+
+    bool WaitForFinal() {
+        return WaitForMessage(*dialog_, [](quint32 message, quintptr code, qintptr) {
+            return message == WM_UPDATE_PROGRESS &&
+                   (code == kProgressFinished || code == kProgressFinishedReboot);
+        });
+    }
+
+    QImage ResultIcon() const { return Control<QLabel>(1013)->pixmap().toImage(); }
+    QImage StyleIcon(QStyle::StandardPixmap which) const {
+        return dialog_->style()->standardIcon(which, nullptr, dialog_.get()).pixmap(32).toImage();
+    }
+
+    simulator::UmockdevPrinterHost host_;
+    platform::ManualClock clock_{1000};
+    platform::ScopedClock scopedClock_{clock_};
+    QtResourceModule module_;
+    ScriptedPrompter prompter_;
+    QString dir_;
+    std::unique_ptr<UpdaterDialog> dialog_;  // last, so that it goes first
+};
+
+TEST_F(UpdaterDialogTest, ListsReadablePrintersWithCountersPerModel) {
+    AddPrinter(kKestrel200);
+    AddPrinter("MFG:Orvane;MDL:Heron 10;CMD:OPP;");  // no firmware version: not listed
+    AddPrinter("MFG:Orvane;MDL:Kestrel 200;VER:1.5.0.0;");
+    AddPrinter(kHeron10);
+    Open();
+
+    const std::vector<std::pair<QString, QString>> expected = {{"Kestrel 200 (1)", "1.4.0.0"},
+                                                               {"Kestrel 200 (2)", "1.5.0.0"},
+                                                               {"Heron 10 (1)", "2.0.0.0"}};
+    EXPECT_EQ(Rows(), expected);
+    EXPECT_EQ(List()->headerItem()->text(0), module_.String(131));
+    EXPECT_EQ(List()->headerItem()->text(1), module_.String(130));
+    EXPECT_EQ(List()->columnWidth(0), 160);
+    EXPECT_EQ(List()->columnWidth(1), 319);
+
+    // Row 0 is selected: a file can be chosen, nothing can be updated yet.
+    ASSERT_EQ(List()->selectedItems().size(), 1);
+    EXPECT_EQ(List()->selectedItems().first(), List()->topLevelItem(0));
+    EXPECT_TRUE(List()->isEnabled());
+    EXPECT_TRUE(ChooseButton()->isEnabled());
+    EXPECT_FALSE(UpdateButton()->isEnabled());
+    EXPECT_TRUE(ExitButton()->isEnabled());
+
+    EXPECT_EQ(dialog_->windowTitle(), "Orvane Firmware Updater " REFLASHER_VERSION);
+    EXPECT_FALSE(dialog_->windowIcon().isNull());
+    EXPECT_EQ(Control<QProgressBar>(1018)->maximum(), 100);
+    for (int id : {1008, 1011, 1012, 1007}) {
+        const QFont font = Control<QLabel>(id)->font();
+        EXPECT_EQ(font.pixelSize(), 18) << id;
+        EXPECT_EQ(font.weight(), QFont::Bold) << id;
+        EXPECT_EQ(font.family(), "Arial") << id;
+    }
+}
+
+TEST_F(UpdaterDialogTest, EmptyListWithoutPrinters) {
+    Open();
+    EXPECT_EQ(List()->topLevelItemCount(), 0);
+    EXPECT_FALSE(ChooseButton()->isEnabled());
+    EXPECT_FALSE(UpdateButton()->isEnabled());
+    EXPECT_TRUE(ExitButton()->isEnabled());
+}
+
+struct ChoiceCase {
+    const char* name;
+    std::string deviceId;
+    std::string fileName;
+    std::vector<std::uint8_t> bytes;
+    bool corruptCrc;
+    bool accepted;
+    QString version;
+    QString title;
+};
+
+TEST_F(UpdaterDialogTest, ChoosingAFileAcceptsOnlyWhatThePrinterTakes) {
+    AddPrinter(kHeron10);     // HERON_*.fw, checks the CRC
+    AddPrinter(kKestrel400);  // KST4*.bin or KST4*.fwu, no CRC check
+    Open();
+    ASSERT_EQ(List()->topLevelItemCount(), 2);
+
+    const std::vector<ChoiceCase> cases = {
+        {"accepted", kHeron10, "HERON_210.fw", FirmwareBytes(2, 1, 0, 0), false, true, "2.1.0.0",
+         "HERON_210"},
+        {"wrong prefix", kHeron10, "KST4_210.fw", FirmwareBytes(2, 1, 0, 0), false, false, "", ""},
+        {"wrong extension", kHeron10, "HERON_210.bin", FirmwareBytes(2, 1, 0, 0), false, false, "",
+         ""},
+        {"CRC mismatch", kHeron10, "HERON_211.fw", FirmwareBytes(2, 1, 1, 0), true, false, "", ""},
+        {"CRC not checked", kKestrel400, "KST4_310.fwu", FirmwareBytes(3, 1, 0, 0), true, true,
+         "3.1.0.0", "KST4_310"},
+        {"missing file", kHeron10, "HERON_missing.fw", {}, false, false, "", ""},
+    };
+    for (const ChoiceCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        SelectRow(c.deviceId == kHeron10 ? 0 : 1);
+        prompter_.shown.clear();
+        std::vector<std::uint8_t> bytes = c.bytes;
+        if (c.corruptCrc) {
+            bytes[10] ^= 0x40;
+        }
+        const QString path = bytes.empty() ? dir_ + "/" + QString::fromStdString(c.fileName)
+                                           : File(c.fileName, bytes);
+        Choose(path);
+
+        EXPECT_EQ(Text(1010), c.version);
+        EXPECT_EQ(Text(1009), c.title);
+        EXPECT_EQ(UpdateButton()->isEnabled(), c.accepted);
+        EXPECT_TRUE(ChooseButton()->isEnabled());
+        if (c.accepted) {
+            EXPECT_TRUE(prompter_.shown.empty());
+        } else {
+            ASSERT_EQ(prompter_.shown.size(), 1u);
+            EXPECT_EQ(prompter_.shown[0], "1016");
+            EXPECT_EQ(prompter_.texts[0], module_.String(1016));
+        }
+    }
+    // The file dialog offered the printer's extensions.
+    EXPECT_EQ(prompter_.filters.front(), "Firmware Upgrade File (*.fw)||");
+    EXPECT_EQ(prompter_.initialNames.front(), "*.fw");
+    EXPECT_EQ(prompter_.filters.back(), "Firmware Upgrade File (*.fw)||");
+    EXPECT_EQ(prompter_.filters[4], "Firmware Upgrade File (*.bin;*.fwu)||");
+
+    // A change of selection drops the chosen file.
+    SelectRow(0);
+    Choose(File("HERON_210.fw", FirmwareBytes(2, 1, 0, 0)));
+    ASSERT_TRUE(UpdateButton()->isEnabled());
+    SelectRow(1);
+    EXPECT_FALSE(UpdateButton()->isEnabled());
+    EXPECT_EQ(Text(1010), "");
+}
+
+TEST_F(UpdaterDialogTest, AFileThatIsNotNewerNeedsAYes) {
+    AddPrinter(kHeron10);
+    Open();
+    const QString same = File("HERON_200.fw", FirmwareBytes(2, 0, 0, 0));
+
+    // Yes: the file is taken.
+    prompter_.answers = {QMessageBox::Yes};
+    Choose(same);
+    ASSERT_EQ(prompter_.shown.size(), 1u);
+    EXPECT_EQ(prompter_.shown[0], "1019");
+    EXPECT_TRUE(prompter_.noIsDefault[0]);
+    EXPECT_EQ(Text(1010), "2.0.0.0");
+    EXPECT_EQ(Text(1009), "HERON_200");
+    EXPECT_TRUE(UpdateButton()->isEnabled());
+
+    // No: the file dialog comes again; cancelling it leaves no file, not even the earlier one.
+    prompter_.shown.clear();
+    prompter_.answers = {QMessageBox::No};
+    prompter_.files = {File("HERON_190.fw", FirmwareBytes(1, 9, 0, 0)), QString()};
+    ChooseButton()->click();
+    EXPECT_EQ(prompter_.files.size(), 0u);
+    ASSERT_EQ(prompter_.shown.size(), 1u);
+    EXPECT_EQ(prompter_.shown[0], "1019");
+    EXPECT_EQ(Text(1010), "");
+    EXPECT_EQ(Text(1009), "");
+    EXPECT_FALSE(UpdateButton()->isEnabled());
+
+    // No, then a newer file: that one is taken without a question.
+    prompter_.shown.clear();
+    prompter_.answers = {QMessageBox::No};
+    prompter_.files = {same, File("HERON_300.fw", FirmwareBytes(3, 0, 0, 0))};
+    ChooseButton()->click();
+    EXPECT_EQ(prompter_.shown, std::vector<QString>{"1019"});
+    EXPECT_EQ(Text(1010), "3.0.0.0");
+    EXPECT_TRUE(UpdateButton()->isEnabled());
+}
+
+struct UpdateCase {
+    const char* name;
+    std::string deviceId;
+    std::string fileName;
+    int stringId;
+};
+
+TEST_F(UpdaterDialogTest, ASuccessfulUpdateReportsAndFindsThePrintersAgain) {
+    const std::vector<UpdateCase> cases = {
+        {"no reboot", kHeron10, "HERON_210.fw", 103},
+        {"reboot", kKestrel200, "KST2_150.bin", 101},
+    };
+    for (const UpdateCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        AddPrinter(c.deviceId);
+    }
+    Open();
+    ASSERT_EQ(List()->topLevelItemCount(), 2);
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const UpdateCase& c = cases[i];
+        SCOPED_TRACE(c.name);
+        SelectRow(static_cast<int>(i));
+        const QString file = File(c.fileName, c.stringId == 103 ? FirmwareBytes(2, 1, 0, 0, 9000)
+                                                                : FirmwareBytes(1, 5, 0, 0, 9000));
+        Choose(file);
+        ASSERT_TRUE(UpdateButton()->isEnabled());
+        prompter_.shown.clear();
+        UpdateButton()->click();
+        ASSERT_EQ(prompter_.shown, std::vector<QString>{"135"});
+
+        // Until the final message everything is locked.
+        EXPECT_FALSE(List()->isEnabled());
+        EXPECT_FALSE(ChooseButton()->isEnabled());
+        EXPECT_FALSE(UpdateButton()->isEnabled());
+        EXPECT_FALSE(ExitButton()->isEnabled());
+
+        ASSERT_TRUE(WaitForFinal());
+        EXPECT_TRUE(Control<QLabel>(1013)->isVisible());
+        EXPECT_EQ(ResultIcon(), StyleIcon(QStyle::SP_MessageBoxInformation));
+        EXPECT_EQ(Text(1014), module_.String(c.stringId));
+        EXPECT_EQ(Control<QProgressBar>(1018)->value(), 100);
+        // The old rows are gone until discovery has found the printers again.
+        EXPECT_EQ(List()->topLevelItemCount(), 0);
+        EXPECT_FALSE(UpdateButton()->isEnabled());
+        EXPECT_FALSE(ChooseButton()->isEnabled());
+
+        ASSERT_TRUE(WaitForPrintersFound(*dialog_));
+        ASSERT_EQ(List()->topLevelItemCount(), 2);
+        EXPECT_EQ(Text(1010), "");
+        EXPECT_FALSE(UpdateButton()->isEnabled());
+        EXPECT_EQ(host_.Printer(i).GetOutcome(), simulator::Outcome::kFlashed);
+    }
+    // The printers report their new firmware.
+    EXPECT_EQ(List()->topLevelItem(0)->text(1), "2.1.0.0");
+    EXPECT_EQ(List()->topLevelItem(1)->text(1), "1.5.0.0");
+}
+
+TEST_F(UpdaterDialogTest, AFailedUpdateShowsTheErrorAndKeepsTheFile) {
+    simulator::Fault fault;
+    fault.kind = simulator::FaultKind::kWriteError;
+    fault.command = "ImageInfoCommand";
+    AddPrinter(kHeron10, {fault});
+    Open();
+    Choose(File("HERON_210.fw", FirmwareBytes(2, 1, 0, 0)));
+    UpdateButton()->click();
+    ASSERT_TRUE(WaitForFinal());
+
+    EXPECT_TRUE(Control<QLabel>(1013)->isVisible());
+    EXPECT_EQ(ResultIcon(), StyleIcon(QStyle::SP_MessageBoxCritical));
+    EXPECT_EQ(Text(1014), module_.String(102));
+    // No rediscovery: the row and the file stay, and the update can be tried again.
+    EXPECT_EQ(List()->topLevelItemCount(), 1);
+    EXPECT_EQ(Text(1010), "2.1.0.0");
+    EXPECT_TRUE(UpdateButton()->isEnabled());
+    EXPECT_TRUE(ExitButton()->isEnabled());
+}
+
+TEST_F(UpdaterDialogTest, AnUpdateStartsOnlyAfterConfirmation) {
+    AddPrinter(kHeron10);
+    Open();
+    Choose(File("HERON_210.fw", FirmwareBytes(2, 1, 0, 0)));
+    prompter_.answers = {QDialog::Rejected};
+    UpdateButton()->click();
+    EXPECT_EQ(prompter_.shown, std::vector<QString>{"135"});
+    EXPECT_TRUE(UpdateButton()->isEnabled());
+    EXPECT_TRUE(List()->isEnabled());
+    EXPECT_EQ(host_.Printer(0).GetOutcome(), simulator::Outcome::kUntouched);
+}
+
+TEST_F(UpdaterDialogTest, CloseEscapeAndEnterAreRefusedWhileUpdating) {
+    AddPrinter(kHeron10);
+    Open();
+    Choose(File("HERON_210.fw", FirmwareBytes(2, 1, 0, 0)));
+    UpdateButton()->click();
+    prompter_.shown.clear();
+
+    // No events are handled in between, so the final message cannot have arrived yet.
+    EXPECT_FALSE(dialog_->close());
+    QTest::keyClick(dialog_.get(), Qt::Key_Escape);
+    QTest::keyClick(dialog_.get(), Qt::Key_Return);
+    QTest::keyClick(dialog_.get(), Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_EQ(prompter_.shown, (std::vector<QString>{"1017", "1017", "1017", "1017"}));
+    EXPECT_EQ(prompter_.texts.back(), module_.String(1017));
+    EXPECT_TRUE(dialog_->isVisible());
+
+    ASSERT_TRUE(WaitForFinal());
+    EXPECT_TRUE(dialog_->isVisible());
+    EXPECT_EQ(host_.Printer(0).GetOutcome(), simulator::Outcome::kFlashed);
+
+    // Once it is over, Escape closes the window.
+    prompter_.shown.clear();
+    QTest::keyClick(dialog_.get(), Qt::Key_Escape);
+    EXPECT_TRUE(prompter_.shown.empty());
+    EXPECT_FALSE(dialog_->isVisible());
+}
+
+TEST_F(UpdaterDialogTest, ExitClosesWhenIdle) {
+    AddPrinter(kHeron10);
+    Open();
+    ExitButton()->click();
+    QCoreApplication::sendPostedEvents(dialog_.get());  // the close request is posted
+    EXPECT_FALSE(dialog_->isVisible());
+    EXPECT_TRUE(prompter_.shown.empty());
+}
+
+TEST_F(UpdaterDialogTest, ProgressFollowsTheBytesAndIgnoresAZeroTotal) {
+    Open();
+    auto* bar = Control<QProgressBar>(1018);
+    const auto post = [&](std::uintptr_t code, std::intptr_t value) {
+        dialog_->Post(WM_UPDATE_PROGRESS, code, value);
+        QCoreApplication::sendPostedEvents(dialog_.get());
+    };
+    post(kProgressBytesSent, 50);  // total still 0
+    EXPECT_EQ(bar->value(), 0);
+    post(kProgressTotalSize, 0);
+    post(kProgressBytesSent, 50);
+    EXPECT_EQ(bar->value(), 0);
+    post(kProgressStarted, 0);
+    EXPECT_EQ(Text(1014), module_.String(100));
+    post(kProgressTotalSize, 8192);
+    post(kProgressBytesSent, 4096);
+    EXPECT_EQ(bar->value(), 50);
+    post(kProgressBytesSent, 8191);
+    EXPECT_EQ(bar->value(), 99);
+    // 64 MiB: the percentage must not overflow.
+    post(kProgressTotalSize, 64 << 20);
+    post(kProgressBytesSent, 48 << 20);
+    EXPECT_EQ(bar->value(), 75);
+    post(7, 1);  // unknown code
+    EXPECT_EQ(bar->value(), 75);
+}
+
+}  // namespace
