@@ -22,9 +22,10 @@ public:
     // Module file name chosen by the last Run, e.g. "Reflasher_deu.DLL".
     const QString& ModuleName() const { return moduleName_; }
 
-private:
+    // White dialogs with black text, for every dialog of the program.
     static void SetDialogColours();
 
+private:
     QtPrompter* prompter_;
     QString moduleDirectory_;
     QString moduleName_;

@@ -18,6 +18,7 @@
 #include "tests/gui/GuiTestSupport.h"
 #include "updater/QtPrompter.h"
 #include "updater/QtResourceModule.h"
+#include "updater/UpdaterApp.h"
 #include "updater/UpdaterDialog.h"
 #include "updater/UpdaterMessages.h"
 
@@ -92,6 +93,7 @@ int main(int argc, char** argv) {
     FixedPrompter prompter;
     prompter.file = QString::fromStdString(firmware);
 
+    UpdaterApp::SetDialogColours();
     UpdaterDialog dialog(module, &prompter);
     if (!dialog.HasTemplate()) {
         return 1;
