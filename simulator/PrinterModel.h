@@ -58,6 +58,8 @@ public:
     // Whether the device has vanished (the "disconnect" fault has struck).
     bool Disconnected() const;
 
+    // Opens are counted when umockdev accepts the client's connection, on its own thread, so a
+    // count is sure to include an open only once a request on it has been answered.
     std::uint64_t Opens() const;
     std::uint64_t DeviceIdQueries() const;
     std::uint64_t StatusReads() const;

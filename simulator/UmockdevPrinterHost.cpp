@@ -165,36 +165,40 @@ struct UmockdevPrinterHost::Impl {
     std::vector<Device*> printers;                 // the printers among them
     std::string error;
 
-    std::string AddNode(std::unique_ptr<Device> device, const std::string& description) {
-        std::lock_guard<std::mutex> lock(testbedMutex);
-        GError* failure = nullptr;
-        if (!umockdev_testbed_add_from_string(testbed, description.c_str(), &failure)) {
-            error = failure != nullptr ? failure->message : "the testbed refused the device";
-            g_clear_error(&failure);
-            return {};
-        }
-        if (device->model) {
-            device->handler = umockdev_ioctl_base_new();
-            g_signal_connect(device->handler, "handle-ioctl", G_CALLBACK(OnIoctl), device.get());
-            g_signal_connect(device->handler, "handle-read", G_CALLBACK(OnRead), device.get());
-            g_signal_connect(device->handler, "handle-write", G_CALLBACK(OnWrite), device.get());
-            g_signal_connect(device->handler, "client-connected", G_CALLBACK(OnClientConnected),
-                             device.get());
-            if (!umockdev_testbed_attach_ioctl(testbed, device->devicePath.c_str(), device->handler,
-                                               &failure)) {
-                error = failure != nullptr ? failure->message : "cannot attach the handler";
+    std::string AddNode(std::unique_ptr<Device> owned, const std::string& description) {
+        Device& device = *owned;
+        {
+            std::lock_guard<std::mutex> lock(testbedMutex);
+            GError* failure = nullptr;
+            if (!umockdev_testbed_add_from_string(testbed, description.c_str(), &failure)) {
+                error = failure != nullptr ? failure->message : "the testbed refused the device";
                 g_clear_error(&failure);
                 return {};
             }
-            if (device->model->Held() && !Hold(*device)) {
-                return {};
-            }
         }
-        devices.push_back(std::move(device));
-        if (devices.back()->model) {
-            printers.push_back(devices.back().get());
+        // Kept from here on, even if the rest fails: the handlers point at it.
+        devices.push_back(std::move(owned));
+        if (!device.model) {
+            return device.devicePath;
         }
-        return devices.back()->devicePath;
+        device.handler = umockdev_ioctl_base_new();
+        g_signal_connect(device.handler, "handle-ioctl", G_CALLBACK(OnIoctl), &device);
+        g_signal_connect(device.handler, "handle-read", G_CALLBACK(OnRead), &device);
+        g_signal_connect(device.handler, "handle-write", G_CALLBACK(OnWrite), &device);
+        g_signal_connect(device.handler, "client-connected", G_CALLBACK(OnClientConnected),
+                         &device);
+        GError* failure = nullptr;
+        if (!umockdev_testbed_attach_ioctl(testbed, device.devicePath.c_str(), device.handler,
+                                           &failure)) {
+            error = failure != nullptr ? failure->message : "cannot attach the handler";
+            g_clear_error(&failure);
+            return {};
+        }
+        if (device.model->Held() && !Hold(device)) {
+            return {};
+        }
+        printers.push_back(&device);
+        return device.devicePath;
     }
 
     // Takes the exclusive lock that the updater's port also asks for, on the node's real file,
