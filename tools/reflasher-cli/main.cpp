@@ -10,6 +10,7 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
     CliContext context;
     // Command groups: each adds a Register...Commands call here.
+    RegisterUpdateCommands(app, context);
     RegisterDescriptionCommands(app, context);
     RegisterDeviceCommands(app, context);
     try {

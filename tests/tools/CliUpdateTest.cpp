@@ -1,0 +1,203 @@
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "updater/FirmwareImage.h"
+
+namespace {
+
+// Two Kestrel 200 (CRC-checked, reboot), a Heron 10 and a printer without a version.
+const char* const kScenario = R"({"printers": [
+    {"deviceId": "MFG:Orvane;MDL:Kestrel 200;VER:1.2.0.0;", "busyPolls": 1},
+    {"deviceId": "MFG:Orvane;MDL:Heron 10;VER:3.0.1.0;PHD:HR;"},
+    {"deviceId": "MFG:Orvane;MDL:Kestrel 200;VER:1.1.0.0;"},
+    {"deviceId": "MFG:Orvane;MDL:Heron 10;"}]})";
+
+const char* const kFaultyScenario = R"({"printers": [
+    {"deviceId": "MFG:Orvane;MDL:Kestrel 200;VER:1.2.0.0;",
+     "faults": [{"kind": "write-error", "atDataByte": 100}]}]})";
+
+class CliUpdateTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = ::testing::TempDir() + "reflasher-cli-XXXXXX";
+        ASSERT_NE(mkdtemp(&pattern[0]), nullptr);
+        dir_ = pattern;
+    }
+
+    // A firmware file of version major.minor.0.0 with a correct CRC trailer.
+    std::string Firmware(const std::string& name, int major, int minor, std::size_t size = 10000) {
+        std::vector<std::uint8_t> bytes(size);
+        for (std::size_t i = 0; i < size; ++i) {
+            bytes[i] = static_cast<std::uint8_t>(i * 13);
+        }
+        bytes[0] = static_cast<std::uint8_t>(minor);
+        bytes[1] = static_cast<std::uint8_t>(major);
+        bytes[2] = bytes[3] = 0;
+        const std::uint16_t crc = FirmwareImage::Crc16(bytes.data(), size - 2);
+        bytes[size - 2] = static_cast<std::uint8_t>(crc);
+        bytes[size - 1] = static_cast<std::uint8_t>(crc >> 8);
+        const std::string path = dir_ + "/" + name;
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(size));
+        return path;
+    }
+
+    // Runs reflasher-cli with arguments inside the simulator; stdin is not a terminal.
+    int Cli(const std::string& arguments, std::string& output, const char* scenario = kScenario) {
+        const std::string scenarioPath = dir_ + "/scenario.json";
+        std::ofstream(scenarioPath) << scenario;
+        const std::string commandLine = std::string(SIMULATOR_PATH) + " --scenario " +
+                                        scenarioPath + " -- " + CLI_PATH + " " + arguments +
+                                        " </dev/null";
+        output.clear();
+        FILE* pipe = ::popen(commandLine.c_str(), "r");
+        if (pipe == nullptr) {
+            return -1;
+        }
+        char buffer[4096];
+        std::size_t count;
+        while ((count = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+            output.append(buffer, count);
+        }
+        const int status = ::pclose(pipe);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    static nlohmann::json Json(const std::string& text) {
+        const nlohmann::json document = nlohmann::json::parse(text, nullptr, false);
+        EXPECT_FALSE(document.is_discarded()) << text;
+        return document;
+    }
+
+    // One JSON object per line.
+    static std::vector<nlohmann::json> Events(const std::string& text) {
+        std::vector<nlohmann::json> events;
+        std::size_t start = 0;
+        while (start < text.size()) {
+            std::size_t end = text.find('\n', start);
+            end = end == std::string::npos ? text.size() : end;
+            if (end > start) {
+                events.push_back(Json(text.substr(start, end - start)));
+            }
+            start = end + 1;
+        }
+        return events;
+    }
+
+    std::string dir_;
+};
+
+}  // namespace
+
+TEST_F(CliUpdateTest, ListShowsWhatTheWindowWouldWithPerModelCounters) {
+    std::string output;
+    ASSERT_EQ(Cli("list --json", output), 0) << output;
+    const nlohmann::json printers = Json(output)["printers"];
+    ASSERT_EQ(printers.size(), 3u);
+    const nlohmann::json first = nlohmann::json::parse(R"({"index": 1,
+        "devicePath": "/dev/usb/lp0", "shortName": "Kestrel 200", "modelNameResourceId": 5103,
+        "counter": 1, "firmwareVersion": "1.2.0.0", "head": "KH1", "extensions": ["bin"],
+        "requiresReboot": true, "stripVersionBytes": false, "verifiesCrc": true})");
+    EXPECT_EQ(printers[0], first);
+    EXPECT_EQ(printers[1]["shortName"], "Heron 10");
+    EXPECT_EQ(printers[1]["counter"], 1);
+    EXPECT_EQ(printers[1]["head"], "HR");
+    EXPECT_EQ(printers[2]["devicePath"], "/dev/usb/lp2");
+    EXPECT_EQ(printers[2]["counter"], 2);
+
+    ASSERT_EQ(Cli("list", output), 0);
+    EXPECT_NE(output.find("1. Kestrel 200 (1)  firmware 1.2.0.0  head KH1  files *.bin  "
+                          "/dev/usb/lp0"),
+              std::string::npos)
+        << output;
+    EXPECT_NE(output.find("3. Kestrel 200 (2)"), std::string::npos) << output;
+}
+
+TEST_F(CliUpdateTest, CheckReportsTheWindowsChecksAndExitStatus) {
+    const std::string newer = Firmware("KST2_0130.bin", 1, 3);
+    std::string output;
+    ASSERT_EQ(Cli("check --json --printer 1 " + newer, output), 0) << output;
+    EXPECT_EQ(Json(output), nlohmann::json::parse(R"({"accepted": true, "loaded": true,
+        "crcChecked": true, "version": "1.3.0.0", "title": "KST2_0130",
+        "printerVersion": "1.2.0.0", "notNewer": false})"));
+
+    ASSERT_EQ(Cli("check --json --printer /dev/usb/lp2 " + Firmware("KST2_0110.bin", 1, 1), output),
+              0);
+    EXPECT_EQ(Json(output)["notNewer"], true);
+
+    // A name the head refuses, a broken CRC, an unknown printer.
+    EXPECT_EQ(Cli("check --json --printer 2 " + newer, output), 3);
+    EXPECT_EQ(Json(output)["accepted"], false);
+    const std::string broken = Firmware("KST2_bad.bin", 1, 3);
+    std::fstream(broken, std::ios::in | std::ios::out | std::ios::binary).seekp(100).put('\x55');
+    EXPECT_EQ(Cli("check --json --printer 1 " + broken, output), 3);
+    EXPECT_EQ(Json(output)["loaded"], false);
+    EXPECT_EQ(Cli("check --printer 9 " + newer, output), 4);
+    EXPECT_EQ(Cli("check --printer /dev/usb/lp3 " + newer, output), 4);
+}
+
+TEST_F(CliUpdateTest, UpdateStreamsEventsAndRediscoversTheNewVersion) {
+    const std::string file = Firmware("KST2_0130.bin", 1, 3, 9000);
+    std::string output;
+    ASSERT_EQ(Cli("update --json --yes --printer 1 " + file, output), 0) << output;
+    const std::vector<nlohmann::json> events = Events(output);
+    ASSERT_EQ(events.size(), 7u) << output;
+    EXPECT_EQ(events[0], nlohmann::json::parse(R"({"event": "started"})"));
+    EXPECT_EQ(events[1], nlohmann::json::parse(R"({"event": "size", "bytes": 9000})"));
+    EXPECT_EQ(events[2], nlohmann::json::parse(R"({"event": "progress", "bytes": 4096})"));
+    EXPECT_EQ(events[4], nlohmann::json::parse(R"({"event": "progress", "bytes": 9000})"));
+    EXPECT_EQ(events[5], nlohmann::json::parse(
+                             R"({"event": "finished", "ok": true, "rebootRequired": true})"));
+    EXPECT_EQ(events[6],
+              nlohmann::json::parse(R"({"event": "rediscovered", "firmwareVersion": "1.3.0.0"})"));
+}
+
+TEST_F(CliUpdateTest, UpdateRefusalsAndFailuresHaveTheirOwnStatus) {
+    const std::string newer = Firmware("KST2_0130.bin", 1, 3);
+    const std::string older = Firmware("KST2_0100.bin", 1, 0);
+    std::string output;
+    // No terminal to confirm on, and no --yes.
+    EXPECT_EQ(Cli("update --printer 1 " + newer, output), 2);
+    EXPECT_EQ(Cli("update --yes " + newer, output), 2);
+    EXPECT_EQ(Cli("update --yes --all --printer 1 " + newer, output), 2);
+    EXPECT_EQ(Cli("update --yes --printer 2 " + newer, output), 3);
+    EXPECT_EQ(Cli("update --yes --printer 7 " + newer, output), 4);
+    EXPECT_EQ(Cli("update --yes --printer 1 " + older, output), 5);
+    EXPECT_EQ(Cli("update --yes --allow-older --printer 1 " + older, output), 0) << output;
+    EXPECT_NE(output.find("the printer now reports firmware 1.0.0.0"), std::string::npos) << output;
+
+    ASSERT_EQ(Cli("update --json --yes --printer 1 " + newer, output, kFaultyScenario), 1);
+    const std::vector<nlohmann::json> events = Events(output);
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.back(), nlohmann::json::parse(
+                                 R"({"event": "finished", "ok": false, "rebootRequired": true})"));
+}
+
+TEST_F(CliUpdateTest, UpdateAllSendsToEveryAcceptingPrinterAtOnce) {
+    const std::string file = Firmware("KST2_0130.bin", 1, 3);
+    std::string output;
+    ASSERT_EQ(Cli("update --json --yes --all " + file, output), 0) << output;
+    std::map<std::string, std::vector<std::string>> byDevice;
+    for (const nlohmann::json& event : Events(output)) {
+        byDevice[event["devicePath"]].push_back(event["event"]);
+        if (event["event"] == "rediscovered") {
+            EXPECT_EQ(event["firmwareVersion"], "1.3.0.0");
+        }
+    }
+    ASSERT_EQ(byDevice.size(), 2u) << output;
+    for (const char* device : {"/dev/usb/lp0", "/dev/usb/lp2"}) {
+        const std::vector<std::string>& events = byDevice[device];
+        ASSERT_GE(events.size(), 4u) << device;
+        EXPECT_EQ(events.front(), "started");
+        EXPECT_EQ(events[events.size() - 2], "finished");
+        EXPECT_EQ(events.back(), "rediscovered");
+    }
+}

@@ -1,0 +1,556 @@
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "platform/MessageQueue.h"
+#include "platform/ModulePath.h"
+#include "tools/reflasher-cli/CliCommon.h"
+#include "updater/AttachedPrinter.h"
+#include "updater/DiscoveryWorker.h"
+#include "updater/FirmwareImage.h"
+#include "updater/UpdateWorker.h"
+#include "updater/UpdaterMessages.h"
+
+// list, check, update: the updater window's work without a window, on the same workers.
+
+namespace {
+
+using Json = nlohmann::ordered_json;  // keys in the order written
+
+enum ExitStatus {
+    kExitOk = 0,
+    kExitUpdateFailed = 1,
+    kExitUsage = 2,
+    kExitRejected = 3,
+    kExitNoPrinter = 4,
+    kExitNotNewer = 5,
+};
+
+const char* const kExitStatusHelp =
+    "Exit status: 0 success, 1 the update failed, 2 usage or refused confirmation, 3 file "
+    "rejected, 4 no such printer, 5 not newer and not allowed.";
+
+struct UpdateOptions {
+    CliOptions common;
+    std::string printer;
+    std::string file;
+    bool all = false;
+    bool yes = false;
+    bool allowOlder = false;
+};
+
+std::string Dump(const Json& document) {
+    return document.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+std::string Narrow(const std::wstring& wide) {
+    std::string narrow;
+    platform::WideToNarrow(wide, narrow);
+    return narrow;
+}
+
+// One printer as the window would list it.
+struct Row {
+    int index = 0;
+    AttachedPrinter* printer = nullptr;
+    std::string devicePath;
+    std::string shortName;
+    std::int32_t modelId = -1;
+    int counter = 0;
+    std::string firmwareVersion;
+    bool hasHead = false;
+    std::string head;
+    std::vector<std::string> extensions;
+
+    std::string Model() const { return shortName + " (" + std::to_string(counter) + ")"; }
+};
+
+// Runs one discovery on worker and waits for its message. A printer is listed only when its
+// model resource id, firmware version and short name can all be read.
+std::vector<Row> Discover(DiscoveryWorker& worker, const CliOptions& options) {
+    platform::MessageQueue queue;
+    worker.SetWindow(&queue);
+    worker.SetDirectory(DescriptionDirectory(options));
+    worker.Start();
+    platform::Message message;
+    do {
+        message = queue.Take();
+    } while (message.message != WM_PRINTERS_FOUND);
+    worker.Stop(1000);
+
+    std::vector<Row> rows;
+    std::map<std::int32_t, int> counters;
+    for (AttachedPrinter* printer : worker.GetPrinters()) {
+        Row row;
+        if (!printer->GetModelNameResourceId(row.modelId) ||
+            !printer->GetFirmwareVersion(row.firmwareVersion) ||
+            !printer->GetShortName(row.shortName)) {
+            continue;
+        }
+        row.index = static_cast<int>(rows.size()) + 1;
+        row.printer = printer;
+        row.counter = ++counters[row.modelId];
+        row.devicePath = printer->GetDevicePath() ? Narrow(printer->GetDevicePath()) : "";
+        row.hasHead = printer->GetHeadName(row.head);
+        printer->GetFirmwareExtensions(row.extensions);
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+Json RowJson(const Row& row) {
+    return Json{{"index", row.index},
+                {"devicePath", row.devicePath},
+                {"shortName", row.shortName},
+                {"modelNameResourceId", row.modelId},
+                {"counter", row.counter},
+                {"firmwareVersion", row.firmwareVersion},
+                {"head", row.hasHead ? Json(row.head) : Json(nullptr)},
+                {"extensions", row.extensions},
+                {"requiresReboot", row.printer->RequiresReboot()},
+                {"stripVersionBytes", row.printer->StripsVersionBytes()},
+                {"verifiesCrc", row.printer->VerifiesFirmwareCrc()}};
+}
+
+std::string Patterns(const std::vector<std::string>& extensions) {
+    std::string text;
+    for (const std::string& extension : extensions) {
+        text += (text.empty() ? "*." : ";*.") + extension;
+    }
+    return text.empty() ? "(none)" : text;
+}
+
+int RunList(const CliOptions& options) {
+    DiscoveryWorker worker;
+    const std::vector<Row> rows = Discover(worker, options);
+    if (options.json) {
+        Json printers = Json::array();
+        for (const Row& row : rows) {
+            printers.push_back(RowJson(row));
+        }
+        std::cout << Dump(Json{{"printers", printers}}) << "\n";
+        return kExitOk;
+    }
+    if (rows.empty()) {
+        std::cout << "No printers found.\n";
+    }
+    for (const Row& row : rows) {
+        std::cout << row.index << ". " << row.Model() << "  firmware " << row.firmwareVersion
+                  << "  head " << (row.hasHead ? row.head : "(unreadable)") << "  files "
+                  << Patterns(row.extensions) << "  " << row.devicePath << "\n";
+    }
+    return kExitOk;
+}
+
+// A number from list, or a device path.
+const Row* Select(const std::vector<Row>& rows, const std::string& selector) {
+    for (const Row& row : rows) {
+        if (row.devicePath == selector || std::to_string(row.index) == selector) {
+            return &row;
+        }
+    }
+    return nullptr;
+}
+
+// The checks the window makes when a file is chosen for a printer.
+struct Check {
+    bool accepted = false;
+    bool loaded = false;
+    bool crcChecked = false;
+    bool titled = false;
+    bool printerVersionRead = false;
+    bool notNewer = false;
+    std::string version;
+    std::string title;
+    std::string printerVersion;
+    std::unique_ptr<FirmwareImage> image;
+
+    bool Usable() const { return accepted && loaded && titled; }
+};
+
+Check CheckFile(AttachedPrinter& printer, const std::string& file) {
+    Check check;
+    std::wstring path;
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(file, error);
+    platform::NarrowToWide(error ? file : absolute.string(), path);
+    std::wstring name;
+    platform::NarrowToWide(std::filesystem::path(file).filename().string(), name);
+
+    check.accepted = printer.AcceptsFirmwareFileName(name);
+    check.crcChecked = printer.VerifiesFirmwareCrc();
+    check.printerVersionRead = printer.GetFirmwareVersion(check.printerVersion);
+    if (!check.accepted) {
+        return check;
+    }
+    check.image = std::make_unique<FirmwareImage>();
+    std::wstring text;
+    check.loaded = check.image->Load(path, check.crcChecked) && check.image->GetVersionText(text);
+    if (!check.loaded) {
+        check.image.reset();
+        return check;
+    }
+    check.version = Narrow(text);
+    check.titled = check.image->GetTitle(text);
+    check.title = check.titled ? Narrow(text) : "";
+    check.notNewer = check.image->IsNotNewerThan(
+        check.printerVersionRead ? check.printerVersion.c_str() : nullptr);
+    return check;
+}
+
+Json CheckJson(const Check& check) {
+    auto textOrNull = [](bool present, const std::string& text) {
+        return present ? Json(text) : Json(nullptr);
+    };
+    return Json{{"accepted", check.accepted},
+                {"loaded", check.loaded},
+                {"crcChecked", check.crcChecked},
+                {"version", textOrNull(check.loaded, check.version)},
+                {"title", textOrNull(check.titled, check.title)},
+                {"printerVersion", textOrNull(check.printerVersionRead, check.printerVersion)},
+                {"notNewer", check.notNewer}};
+}
+
+void PrintCheck(const Row& row, const Check& check, const std::string& file) {
+    auto yesNo = [](bool value) { return value ? "yes" : "no"; };
+    std::cout << "Printer " << row.index << ": " << row.Model() << " on " << row.devicePath
+              << ", firmware " << (check.printerVersionRead ? check.printerVersion : "(unreadable)")
+              << "\n"
+              << "File " << file << "\n"
+              << "  name accepted by the print head: " << yesNo(check.accepted) << "\n";
+    if (check.accepted) {
+        std::cout << "  loaded" << (check.crcChecked ? " with CRC check" : "") << ": "
+                  << yesNo(check.loaded) << "\n";
+    }
+    if (check.loaded) {
+        std::cout << "  version " << check.version << ", title "
+                  << (check.titled ? check.title : "(none)") << "\n"
+                  << "  not newer than the printer's firmware: " << yesNo(check.notNewer) << "\n";
+    }
+    std::cout << (check.Usable() ? "The file can be used.\n" : "The file cannot be used.\n");
+}
+
+int NoSuchPrinter(const CliOptions& options, const std::string& selector) {
+    if (options.json) {
+        std::cout << Dump(Json{{"error", "no such printer"}, {"printer", selector}}) << "\n";
+    } else {
+        std::cerr << "reflasher-cli: no listed printer " << selector
+                  << " (see reflasher-cli list)\n";
+    }
+    return kExitNoPrinter;
+}
+
+int RunCheck(const UpdateOptions& options) {
+    DiscoveryWorker worker;
+    const std::vector<Row> rows = Discover(worker, options.common);
+    const Row* row = Select(rows, options.printer);
+    if (row == nullptr) {
+        return NoSuchPrinter(options.common, options.printer);
+    }
+    const Check check = CheckFile(*row->printer, options.file);
+    if (options.common.json) {
+        std::cout << Dump(CheckJson(check)) << "\n";
+    } else {
+        PrintCheck(*row, check, options.file);
+    }
+    return check.Usable() ? kExitOk : kExitRejected;
+}
+
+bool Ask(const std::string& question) {
+    std::cerr << question << " [y/N] " << std::flush;
+    std::string answer;
+    if (!std::getline(std::cin, answer)) {
+        return false;
+    }
+    return answer == "y" || answer == "Y" || answer == "yes";
+}
+
+// Posts to its own queue and rings a shared one with its tag, so that one thread can follow
+// several workers and still tell their messages apart.
+class TaggedTarget : public platform::MessageTarget {
+public:
+    TaggedTarget(std::size_t tag, platform::MessageQueue& doorbell)
+        : tag_(tag), doorbell_(doorbell) {}
+    void Post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override {
+        own.Post(message, wParam, lParam);
+        doorbell_.Post(0, tag_, 0);
+    }
+    platform::MessageQueue own;
+
+private:
+    const std::size_t tag_;
+    platform::MessageQueue& doorbell_;
+};
+
+// One printer's transfer and how it is shown.
+struct Transfer {
+    const Row* row = nullptr;
+    std::unique_ptr<FirmwareImage> image;
+    std::unique_ptr<TaggedTarget> target;
+    std::unique_ptr<UpdateWorker> worker;
+    std::uint32_t total = 0;
+    int shownTenth = -1;
+    bool finished = false;
+    bool ok = false;
+    bool rebootRequired = false;
+};
+
+class ProgressView {
+public:
+    ProgressView(bool json, bool several)
+        : json_(json), several_(several), bar_(!json && !several && isatty(STDOUT_FILENO)) {}
+
+    void Show(Transfer& t, std::uintptr_t code, std::intptr_t value) {
+        switch (code) {
+            case kProgressStarted:
+                Event(t, Json{{"event", "started"}}, "update started");
+                break;
+            case kProgressTotalSize:
+                t.total = static_cast<std::uint32_t>(value);
+                Event(t, Json{{"event", "size"}, {"bytes", t.total}},
+                      "sending " + std::to_string(t.total) + " bytes");
+                break;
+            case kProgressBytesSent:
+                Progress(t, static_cast<std::uint32_t>(value));
+                break;
+            case kProgressFinished:
+            case kProgressFinishedReboot:
+            case kProgressNotStarted:
+                t.finished = true;
+                t.ok = code != kProgressNotStarted && value == 1;
+                t.rebootRequired = code == kProgressFinishedReboot;
+                if (bar_) {
+                    std::cout << "\n";
+                }
+                Event(
+                    t,
+                    Json{{"event", "finished"}, {"ok", t.ok}, {"rebootRequired", t.rebootRequired}},
+                    !t.ok ? "update FAILED"
+                          : (t.rebootRequired ? "update succeeded; the printer restarts to finish"
+                                              : "update succeeded"));
+                break;
+            default:
+                break;
+        }
+    }
+
+    void Event(const Transfer& t, Json event, const std::string& text) {
+        if (json_) {
+            if (several_) {
+                event["devicePath"] = t.row->devicePath;
+            }
+            std::cout << Dump(event) << std::endl;
+        } else {
+            std::cout << (several_ ? t.row->devicePath + ": " : "") << text << std::endl;
+        }
+    }
+
+private:
+    void Progress(Transfer& t, std::uint32_t sent) {
+        if (json_) {
+            Event(t, Json{{"event", "progress"}, {"bytes", sent}}, "");
+            return;
+        }
+        const std::uint32_t percent =
+            t.total == 0 ? 100u : static_cast<std::uint32_t>(std::uint64_t{sent} * 100u / t.total);
+        if (bar_) {
+            const std::uint32_t filled = percent / 2;
+            std::cout << "\r[" << std::string(filled, '#')
+                      << std::string(50 - std::min(filled, 50u), '.') << "] " << percent << "% "
+                      << sent << "/" << t.total << std::flush;
+            return;
+        }
+        const int tenth = static_cast<int>(percent / 10);
+        if (tenth != t.shownTenth) {
+            t.shownTenth = tenth;
+            Event(t, Json(),
+                  "sent " + std::to_string(sent) + " of " + std::to_string(t.total) + " bytes (" +
+                      std::to_string(percent) + "%)");
+        }
+    }
+
+    const bool json_;
+    const bool several_;
+    const bool bar_;
+};
+
+// Runs every transfer at once and shows their messages as they arrive.
+void RunTransfers(std::vector<Transfer>& transfers, bool json) {
+    platform::MessageQueue doorbell;
+    ProgressView view(json, transfers.size() > 1);
+    for (std::size_t i = 0; i < transfers.size(); ++i) {
+        Transfer& t = transfers[i];
+        t.target = std::make_unique<TaggedTarget>(i, doorbell);
+        t.worker = std::make_unique<UpdateWorker>();
+        t.worker->SetWindow(t.target.get());
+        t.worker->SetPrinter(t.row->printer);
+        t.worker->SetImage(t.image.get());
+        t.worker->Start();
+    }
+    std::size_t running = transfers.size();
+    while (running > 0) {
+        Transfer& t = transfers[doorbell.Take().wParam];
+        platform::Message message;
+        if (!t.target->own.TryTake(message) || message.message != WM_UPDATE_PROGRESS) {
+            continue;
+        }
+        view.Show(t, message.wParam, message.lParam);
+        if (t.finished) {
+            t.worker->Stop(1000);
+            --running;
+        }
+    }
+}
+
+// Runs discovery again on the worker that found the printers, which releases them first: their
+// ports are exclusive. The rows of the first run keep only their texts valid.
+void ReportNewVersions(DiscoveryWorker& worker, const std::vector<Transfer>& transfers,
+                       const CliOptions& options, bool several) {
+    const std::vector<Row> rows = Discover(worker, options);
+    for (const Transfer& t : transfers) {
+        if (!t.ok) {
+            continue;
+        }
+        const Row* row = Select(rows, t.row->devicePath);
+        if (options.json) {
+            Json event{{"event", "rediscovered"},
+                       {"firmwareVersion", row ? Json(row->firmwareVersion) : Json(nullptr)}};
+            if (several) {
+                event["devicePath"] = t.row->devicePath;
+            }
+            std::cout << Dump(event) << std::endl;
+        } else if (row != nullptr) {
+            std::cout << (several ? t.row->devicePath + ": " : "")
+                      << "the printer now reports firmware " << row->firmwareVersion << "\n";
+        } else {
+            std::cout << (several ? t.row->devicePath + ": " : "")
+                      << "the printer was not found again\n";
+        }
+    }
+}
+
+int Refuse(const UpdateOptions& options, int status, const std::string& reason) {
+    if (options.common.json) {
+        std::cout << Dump(Json{{"event", "refused"}, {"reason", reason}}) << std::endl;
+    } else {
+        std::cerr << "reflasher-cli: " << reason << "\n";
+    }
+    return status;
+}
+
+int RunUpdate(const UpdateOptions& options) {
+    if (options.all == !options.printer.empty()) {
+        return Refuse(options, kExitUsage, "give either --printer or --all");
+    }
+    const bool terminal = isatty(STDIN_FILENO) != 0;
+    DiscoveryWorker worker;
+    const std::vector<Row> rows = Discover(worker, options.common);
+    std::vector<const Row*> chosen;
+    if (options.all) {
+        for (const Row& row : rows) {
+            std::wstring name;
+            platform::NarrowToWide(std::filesystem::path(options.file).filename().string(), name);
+            if (row.printer->AcceptsFirmwareFileName(name)) {
+                chosen.push_back(&row);
+            }
+        }
+        if (chosen.empty()) {
+            return Refuse(options, kExitRejected, "no listed printer accepts " + options.file);
+        }
+    } else {
+        const Row* row = Select(rows, options.printer);
+        if (row == nullptr) {
+            return NoSuchPrinter(options.common, options.printer);
+        }
+        chosen.push_back(row);
+    }
+
+    std::vector<Transfer> transfers;
+    for (const Row* row : chosen) {
+        Check check = CheckFile(*row->printer, options.file);
+        const std::string who = row->Model() + " on " + row->devicePath;
+        if (!check.Usable()) {
+            return Refuse(options, kExitRejected, options.file + " cannot be used for " + who);
+        }
+        if (check.notNewer && !options.allowOlder) {
+            const std::string question = options.file + " (" + check.version +
+                                         ") is not newer than the firmware of " + who + " (" +
+                                         check.printerVersion + "). Use it anyway?";
+            if (!terminal || !Ask(question)) {
+                return Refuse(
+                    options, kExitNotNewer,
+                    "the file is not newer than the firmware of " + who + " (use --allow-older)");
+            }
+        }
+        Transfer transfer;
+        transfer.row = row;
+        transfer.image = std::move(check.image);
+        transfers.push_back(std::move(transfer));
+    }
+
+    if (!options.yes) {
+        std::string question = "Update the firmware of";
+        for (const Transfer& t : transfers) {
+            question += " " + t.row->Model() + " (" + t.row->devicePath + ")";
+        }
+        question += "? Do not disconnect or switch off the printer during the update.";
+        if (!terminal) {
+            return Refuse(options, kExitUsage, "no terminal to confirm the update on (use --yes)");
+        }
+        if (!Ask(question)) {
+            return Refuse(options, kExitUsage, "update not confirmed");
+        }
+    }
+
+    RunTransfers(transfers, options.common.json);
+    bool allOk = true;
+    for (const Transfer& t : transfers) {
+        allOk = allOk && t.ok;
+    }
+    ReportNewVersions(worker, transfers, options.common, transfers.size() > 1);
+    return allOk ? kExitOk : kExitUpdateFailed;
+}
+
+}  // namespace
+
+void RegisterUpdateCommands(CLI::App& app, CliContext& context) {
+    // The options live as long as the callbacks that read them.
+    auto listOptions = std::make_shared<CliOptions>();
+    CLI::App* list = app.add_subcommand(
+        "list", "Find the attached printers as the updater window does and list them");
+    AddCommonOptions(list, *listOptions);
+    list->footer(kExitStatusHelp);
+    list->callback([&context, listOptions] { context.exitCode = RunList(*listOptions); });
+
+    auto checkOptions = std::make_shared<UpdateOptions>();
+    CLI::App* check = app.add_subcommand(
+        "check", "Check a firmware file for a printer as the window does when a file is chosen");
+    AddCommonOptions(check, checkOptions->common);
+    check->add_option("--printer", checkOptions->printer, "Number from list, or device path")
+        ->required();
+    check->add_option("file", checkOptions->file, "Firmware file")->required();
+    check->footer(kExitStatusHelp);
+    check->callback([&context, checkOptions] { context.exitCode = RunCheck(*checkOptions); });
+
+    auto updateOptions = std::make_shared<UpdateOptions>();
+    CLI::App* update =
+        app.add_subcommand("update", "Check a firmware file, then send it to the printer");
+    AddCommonOptions(update, updateOptions->common);
+    update->add_option("--printer", updateOptions->printer, "Number from list, or device path");
+    update->add_flag("--all", updateOptions->all,
+                     "Update every listed printer whose print head accepts the file, at once");
+    update->add_flag("--yes", updateOptions->yes, "Answer the confirmation with yes");
+    update->add_flag("--allow-older", updateOptions->allowOlder,
+                     "Accept a file that is not newer than the printer's firmware");
+    update->add_option("file", updateOptions->file, "Firmware file")->required();
+    update->footer(kExitStatusHelp);
+    update->callback([&context, updateOptions] { context.exitCode = RunUpdate(*updateOptions); });
+}
