@@ -19,6 +19,9 @@ bool PrinterPort::Open(const wchar_t* devicePath) {
         platform::SetLastError(platform::kErrorInvalidParameter);
         return false;
     }
+    if (file_ != platform::kNoDeviceFile) {
+        platform::CloseDeviceFile(file_);
+    }
     file_ = platform::OpenDeviceFile(devicePath);
     return file_ != platform::kNoDeviceFile;
 }
