@@ -138,6 +138,19 @@ TEST_F(UpdaterDialogTest, ListsReadablePrintersWithCountersPerModel) {
     }
 }
 
+TEST_F(UpdaterDialogTest, ModelNamesAndCounterFormatComeFromTheModule) {
+    // The test module names Heron 10 (resource 5303) but not Kestrel 200, and counts with "#%d".
+    ASSERT_TRUE(module_.Load(TEST_MODULE));
+    AddPrinter(kHeron10);
+    AddPrinter(kKestrel200);
+    AddPrinter(kHeron10);
+    Open();
+    const std::vector<std::pair<QString, QString>> expected = {{"Orvane Heron 10 #1", "2.0.0.0"},
+                                                               {"Kestrel 200 #1", "1.4.0.0"},
+                                                               {"Orvane Heron 10 #2", "2.0.0.0"}};
+    EXPECT_EQ(Rows(), expected);
+}
+
 TEST_F(UpdaterDialogTest, EmptyListWithoutPrinters) {
     Open();
     EXPECT_EQ(List()->topLevelItemCount(), 0);
