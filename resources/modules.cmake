@@ -6,7 +6,11 @@ set(module_dir ${CMAKE_BINARY_DIR}/bin)
 # Icon 128 is drawn by a small program at build time, so that no image lives in the sources.
 add_executable(orvane_icon icon/OrvaneIcon.cpp)
 target_link_libraries(orvane_icon PRIVATE Qt6::Gui)
-set_target_properties(orvane_icon PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+# A build tool: no sanitizers, whose reports about Qt's uninstrumented painting threads would
+# only stop the build.
+set_target_properties(orvane_icon PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
+                                             COMPILE_OPTIONS "-Wall;-Wextra;-Werror"
+                                             LINK_OPTIONS "")
 set(icon_png ${CMAKE_CURRENT_BINARY_DIR}/icon-128.png)
 add_custom_command(OUTPUT ${icon_png}
     COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0
