@@ -73,7 +73,7 @@ public:
 
     // {"devicePath", "opens", "deviceIdQueries", "statusReads", "commands": [{"name", "words"}],
     // "dataWrites": [size...], "dataBytes", "dataSha256", "outcome", "firmwareVersion"}
-    nlohmann::json Transcript(const std::string& devicePath) const;
+    nlohmann::json Transcript(const std::string& devicePath = "") const;
 
 private:
     struct State;
