@@ -5,6 +5,7 @@
 
 #include <exception>
 #include <new>
+#include <stdexcept>
 
 #include "Halden/TSException.h"
 #include "Halden/xerces-xmlparser/XMLChStringTranscoder.h"
@@ -110,6 +111,11 @@ void XercesXMLParser::ParserContentHandler::appendText(const XMLCh* chars, XMLSi
     // The library's buffer is copied with its length rather than trusted to end in a NUL.
     const std::basic_string<XMLCh> piece(chars, length);
     pendingText_.push_back(NarrowTranscoder(piece.c_str()).str());
+    textBytes_ += pendingText_.back().size();
+    if (textBytes_ > kMaxTextBytes) {
+        throw std::length_error("The document's text exceeds " + std::to_string(kMaxTextBytes) +
+                                " bytes");
+    }
 }
 
 void XercesXMLParser::ParserContentHandler::characters(const XMLCh* const chars,

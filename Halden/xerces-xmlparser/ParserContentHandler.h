@@ -42,6 +42,11 @@ public:
 
     const std::string& FirstErrorText() const { return firstError_; }
 
+    // Bound on a document's character data. The library caps the number of entity
+    // expansions, not their size: a few large entities referenced many times would otherwise
+    // fill memory. Description files hold well under a megabyte of text.
+    static constexpr std::size_t kMaxTextBytes = 64u << 20;
+
 private:
     void flushText();
     void appendText(const XMLCh* chars, XMLSize_t length);
@@ -53,6 +58,7 @@ private:
     bool ignoreWhitespaceText_;
     bool mergeTextChunks_;
     std::string firstError_;
+    std::size_t textBytes_ = 0;  // character data received so far, after entity expansion
 };
 
 // "message (line L, column C)"; the location is left out when the library has none.

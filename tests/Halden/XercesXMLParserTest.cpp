@@ -204,6 +204,16 @@ TEST(XercesXMLParser, HostileDocumentsEndCleanly) {
                 Accepting({"doc"}));
     EXPECT_FALSE(run.result);
 
+    // Few expansions of a large entity: bounded by the text limit instead.
+    const std::string chunk(64 * 1024, 'q');
+    std::string quadratic = "<!DOCTYPE doc [<!ENTITY big '" + chunk + "'>]><doc>";
+    for (int i = 0; i < 1100; ++i) {
+        quadratic += "&big;<s/>";
+    }
+    run = Parse(quadratic + "</doc>");
+    EXPECT_FALSE(run.result);
+    EXPECT_EQ(run.errorText, "The document's text exceeds 67108864 bytes");
+
     const int depth = 20000;
     std::string deep;
     for (int i = 0; i < depth; ++i) {
