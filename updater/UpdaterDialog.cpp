@@ -117,10 +117,6 @@ UpdaterDialog::~UpdaterDialog() {
     discovery_.Stop(kStopTimeoutMs);
 }
 
-void UpdaterDialog::SetDescriptionDirectory(const std::wstring& directory) {
-    discovery_.SetDirectory(directory);
-}
-
 void UpdaterDialog::Post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
     QCoreApplication::postEvent(this, new QtWindowMessage(message, wParam, lParam));
 }

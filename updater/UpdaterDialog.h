@@ -40,9 +40,6 @@ public:
     // Whether template 102 was instantiated. Without it the dialog must not be shown.
     bool HasTemplate() const { return form_ != nullptr; }
 
-    // Where discovery reads Wend.xml and WendIDs.xml; empty (the default) is the program folder.
-    void SetDescriptionDirectory(const std::wstring& directory);
-
     void Post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override;
 
     // "%d" (also "%i", "%u") in format replaced by counter, "%%" by "%"; everything else as is.

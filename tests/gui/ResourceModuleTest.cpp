@@ -13,6 +13,7 @@
 
 #include "tests/gui/GuiTestSupport.h"
 #include "tests/gui/ScriptedPrompter.h"
+#include "updater/QtDialogPrompter.h"
 #include "updater/QtResourceModule.h"
 #include "updater/UpdaterApp.h"
 #include "updater/UpdaterDialog.h"
@@ -98,7 +99,10 @@ TEST(ResourceModuleTest, TheVersionResourceCarriesTheProductVersion) {
     EXPECT_EQ(text, REFLASHER_VERSION);
 }
 
-TEST(ResourceModuleTest, CounterFormat) {
+TEST(ResourceModuleTest, FilterAndCounterTexts) {
+    EXPECT_EQ(QtDialogPrompter::NameFilter("Firmware Upgrade File (*.bin;*.fwu)||"),
+              "Firmware Upgrade File (*.bin *.fwu)");
+
     EXPECT_EQ(UpdaterDialog::FormatCounter("Heron 10 (%d)", 2), "Heron 10 (2)");
     EXPECT_EQ(UpdaterDialog::FormatCounter("Heron 10 #%i", 3), "Heron 10 #3");
     EXPECT_EQ(UpdaterDialog::FormatCounter("100%% Plover %s (%d) %d", 1), "100% Plover %s (1) %d");
