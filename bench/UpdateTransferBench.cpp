@@ -1,0 +1,171 @@
+// A 64 MiB firmware image sent by UpdateWorker (commands, status polls, 4096-byte chunks, one
+// progress message per chunk, on its own thread) to an emulated printer that acknowledges every
+// stage at once, against a plain loop writing the same bytes in 4096-byte writes to the same
+// device, in the same run. Prints "ratio worker/plain = X.XX".
+//
+// The printer is a umockdev device of this process: without umockdev's preload library the
+// program starts itself again under umockdev-wrapper.
+
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "device/IdentifiedPrinter.h"
+#include "platform/MessageQueue.h"
+#include "platform/ModulePath.h"
+#include "simulator/UmockdevPrinterHost.h"
+#include "updater/AttachedPrinter.h"
+#include "updater/FirmwareImage.h"
+#include "updater/UpdateWorker.h"
+#include "updater/UpdaterMessages.h"
+
+namespace {
+
+constexpr std::uint32_t kImageSize = 64u << 20;
+
+AttachedPrinter* printer = nullptr;
+FirmwareImage* image = nullptr;
+
+void BM_UpdateWorker(benchmark::State& state) {
+    platform::MessageQueue queue;
+    for (auto _ : state) {
+        UpdateWorker worker;
+        worker.SetWindow(&queue);
+        worker.SetPrinter(printer);
+        worker.SetImage(image);
+        worker.Start();
+        platform::Message message;
+        do {
+            message = queue.Take();
+        } while (message.wParam != kProgressFinished && message.wParam != kProgressFinishedReboot);
+        worker.Stop(1000);
+        if (message.lParam != 1) {
+            state.SkipWithError("the update failed");
+            break;
+        }
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kImageSize);
+}
+
+void BM_PlainWrites(benchmark::State& state) {
+    std::uint32_t size = 0;
+    const std::uint8_t* data = image->GetData(size);
+    for (auto _ : state) {
+        // The header lets the printer take what follows as image data, as in the update.
+        bool ok = printer->SendDataHeader(size);
+        for (std::uint32_t sent = 0; ok && sent < size; sent += 4096) {
+            ok = printer->SendData(data + sent, std::min<std::uint32_t>(4096, size - sent));
+        }
+        printer->SendEnd();
+        if (!ok) {
+            state.SkipWithError("a write failed");
+            break;
+        }
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kImageSize);
+}
+
+BENCHMARK(BM_PlainWrites)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(1)
+    ->Repetitions(5);
+BENCHMARK(BM_UpdateWorker)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(1)
+    ->Repetitions(5);
+
+// Console output as usual; keeps each benchmark's median over its repetitions for the ratio.
+class RecordingReporter : public benchmark::ConsoleReporter {
+public:
+    RecordingReporter() : ConsoleReporter(OO_Tabular) {}
+
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs) {
+            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median" &&
+                !run.error_occurred) {
+                medians[run.run_name.function_name] = run.GetAdjustedRealTime();
+            }
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+
+    std::map<std::string, double> medians;
+};
+
+bool WriteImage(const std::string& path) {
+    std::vector<char> bytes(kImageSize);
+    for (std::uint32_t i = 0; i < kImageSize; ++i) {
+        bytes[i] = static_cast<char>(i * 131 + (i >> 12));
+    }
+    const char prefix[4] = {3, 1, 0, 0};
+    std::copy(prefix, prefix + 4, bytes.begin());
+    std::ofstream out(path, std::ios::binary);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(out);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const char* preload = std::getenv("LD_PRELOAD");
+    if (preload == nullptr || std::string(preload).find("umockdev-preload") == std::string::npos) {
+        std::vector<char*> arguments{const_cast<char*>("umockdev-wrapper")};
+        arguments.insert(arguments.end(), argv, argv + argc);
+        arguments.push_back(nullptr);
+        execvp("umockdev-wrapper", arguments.data());
+        std::perror("umockdev-wrapper");
+        return 1;
+    }
+    char dir[] = "/tmp/update-transfer-bench-XXXXXX";
+    if (::mkdtemp(dir) == nullptr) {
+        std::perror("mkdtemp");
+        return 1;
+    }
+    const std::string path = std::string(dir) + "/KST2_BENCH.bin";
+    int status = 1;
+    if (WriteImage(path)) {
+        simulator::UmockdevPrinterHost host;
+        simulator::PrinterConfig config;
+        config.deviceId = "MFG:Orvane;MDL:Kestrel 200;VER:1.2.0.0;";
+        const std::string devicePath = host.AddPrinter(config);
+        auto* identified = new IdentifiedPrinter();
+        std::wstring wide;
+        platform::NarrowToWide(devicePath, wide);
+        identified->SetDevicePath(wide.c_str());
+        AttachedPrinter attached(identified);
+        FirmwareImage loaded;
+        platform::NarrowToWide(path, wide);
+        if (!attached.Open() || !loaded.Load(wide, false)) {
+            std::fprintf(stderr, "cannot open the emulated printer or load the image\n");
+        } else {
+            printer = &attached;
+            image = &loaded;
+            // Interleaved repetitions share out the load of a busy machine between the two.
+            std::vector<char*> arguments(argv, argv + argc);
+            arguments.push_back(const_cast<char*>("--benchmark_enable_random_interleaving=true"));
+            int count = static_cast<int>(arguments.size());
+            benchmark::Initialize(&count, arguments.data());
+            RecordingReporter reporter;
+            benchmark::RunSpecifiedBenchmarks(&reporter);
+            const double plain = reporter.medians["BM_PlainWrites"];
+            const double worker = reporter.medians["BM_UpdateWorker"];
+            if (plain > 0 && worker > 0) {
+                std::printf("ratio worker/plain = %.2f\n", worker / plain);
+            }
+            benchmark::Shutdown();
+            status = 0;
+        }
+    }
+    std::remove(path.c_str());
+    ::rmdir(dir);
+    return status;
+}
