@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <thread>
 #include <nlohmann/json.hpp>
+#include <thread>
 
 #include "platform/LastError.h"
 #include "platform/ManualClock.h"
@@ -178,11 +178,12 @@ TEST_F(UpdateWorkerTest, WaitForStageRules) {
     }
 }
 
-TEST_F(UpdateWorkerTest, EveryFaultEndsInAFailedFinalMessageAndEndCommand) {
+TEST_F(UpdateWorkerTest, EveryFaultEndsInTheRightFinalMessageAndEndCommand) {
     struct Case {
         const char* name;
         Fault fault;
         bool endWritten;  // a vanished device cannot receive it
+        std::intptr_t outcome = 0;
     };
     auto at = [](FaultKind kind, std::int64_t byte) {
         Fault f = MakeFault(kind);
@@ -200,6 +201,13 @@ TEST_F(UpdateWorkerTest, EveryFaultEndsInAFailedFinalMessageAndEndCommand) {
     infoFails.command = "ImageInfoCommand";
     Fault headerFails = MakeFault(FaultKind::kWriteError);
     headerFails.command = "DataHeaderCommand";
+    Fault endFails = MakeFault(FaultKind::kWriteError);
+    endFails.command = "EndCommand";
+    Fault wrongFinalStage = MakeFault(FaultKind::kWrongStage);
+    wrongFinalStage.stage = 255;
+    Fault stall = MakeFault(FaultKind::kStallRead);
+    stall.atRead = 2;
+    stall.ms = 20;
     const std::vector<Case> cases = {
         {"no ack for stage 2", noAckAt(2), true},
         {"no final ack", noAckAt(255), true},
@@ -210,6 +218,10 @@ TEST_F(UpdateWorkerTest, EveryFaultEndsInAFailedFinalMessageAndEndCommand) {
         {"data write error", at(FaultKind::kWriteError, 5000), true},
         {"short write", at(FaultKind::kShortWrite, 5000), true},
         {"disconnect", at(FaultKind::kDisconnect, 5000), false},
+        {"wrong final stage", wrongFinalStage, true},
+        // The end command's own result is not looked at.
+        {"end command write error", endFails, false, 1},
+        {"stalled status read", stall, true, 1},
     };
     for (std::size_t i = 0; i < cases.size(); ++i) {
         const Case& c = cases[i];
@@ -221,11 +233,13 @@ TEST_F(UpdateWorkerTest, EveryFaultEndsInAFailedFinalMessageAndEndCommand) {
         ASSERT_GE(messages.size(), 3u);
         EXPECT_EQ(messages[0], (std::pair<std::uintptr_t, std::intptr_t>{1, 0}));
         EXPECT_EQ(messages[1], (std::pair<std::uintptr_t, std::intptr_t>{5, 9000}));
-        EXPECT_EQ(messages.back(), (std::pair<std::uintptr_t, std::intptr_t>{3, 0}));
+        EXPECT_EQ(messages.back(), (std::pair<std::uintptr_t, std::intptr_t>{3, c.outcome}));
         const std::vector<std::string> names = CommandNames(Transcript(i));
         ASSERT_FALSE(names.empty());
         EXPECT_EQ(names.back() == "EndCommand", c.endWritten);
-        EXPECT_NE(Transcript(i)["outcome"], "flashed");
+        if (c.outcome == 0) {
+            EXPECT_NE(Transcript(i)["outcome"], "flashed");
+        }
     }
 }
 
