@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -39,8 +40,8 @@ std::string Repeat(const std::string& piece, std::size_t times) {
     return result;
 }
 
-std::string OnePrinter(const std::string& body, const std::string& prolog = "") {
-    return prolog + "<orvane_printing><printers><printer vid='1' pid='2'>" + body +
+std::string OnePrinter(const std::string& body) {
+    return "<orvane_printing><printers><printer vid='1' pid='2'>" + body +
            "</printer></printers></orvane_printing>";
 }
 
@@ -59,8 +60,7 @@ std::string ExternalEntity(const std::string& root, const std::string& systemId,
     return "<!DOCTYPE " + root + " [<!ENTITY ext SYSTEM '" + systemId + "'>]>" + use;
 }
 
-// Both loaders over each case; a description case is written as Wend.xml and an id case as
-// WendIDs.xml into a folder of their own.
+// Each case is written into a folder of its own and read by one loader.
 void ExpectDescriptionOutcomes(const std::vector<HostileCase>& cases) {
     for (const HostileCase& c : cases) {
         XmlTestFiles files;
