@@ -1,5 +1,7 @@
 #include "updater/DiscoveryWorker.h"
 
+#include <cxxabi.h>
+
 #include <memory>
 
 #include "device/PrinterFinder.h"
@@ -69,6 +71,9 @@ void DiscoveryWorker::Run() {
                         printers_.push_back(printer.get());
                         printer.release();
                     }
+                } catch (abi::__forced_unwind&) {
+                    // Opening a device is a cancellation point; a forced stop must unwind on.
+                    throw;
                 } catch (...) {
                     // That printer only is dropped.
                 }
