@@ -80,10 +80,18 @@ std::vector<Row> Discover(DiscoveryWorker& worker, const CliOptions& options) {
     worker.SetWindow(&queue);
     worker.SetDirectory(DescriptionDirectory(options));
     worker.Start();
+    // A run that an error ends early posts nothing; its thread ending is the sign then.
     platform::Message message;
-    do {
-        message = queue.Take();
-    } while (message.message != WM_PRINTERS_FOUND);
+    for (;;) {
+        const bool ended = !worker.IsStarted();
+        if (!queue.Take(message, std::chrono::milliseconds(ended ? 0 : 100))) {
+            if (ended) {
+                break;
+            }
+        } else if (message.message == WM_PRINTERS_FOUND) {
+            break;
+        }
+    }
     worker.Stop(1000);
 
     std::vector<Row> rows;
