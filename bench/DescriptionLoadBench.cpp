@@ -16,11 +16,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "Common/Headers/PrinterStates.h"
+#include "bench/RatioReporter.h"
 #include "platform/ModulePath.h"
 
 namespace {
@@ -189,35 +189,15 @@ BENCHMARK(BM_LoadPrinterDescriptions)
     ->Repetitions(5);
 BENCHMARK(BM_LookupShipped)->Unit(benchmark::kMicrosecond)->UseRealTime()->Repetitions(5);
 
-// Console output as usual; keeps each benchmark's median time over its repetitions for the
-// ratio, so that one repetition slowed by other load on the machine does not count.
-class RecordingReporter : public benchmark::ConsoleReporter {
-public:
-    RecordingReporter() : ConsoleReporter(OO_Tabular) {}
-
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median" &&
-                !run.error_occurred) {
-                medians[run.run_name.function_name] = run.GetAdjustedRealTime();
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-
-    std::map<std::string, double> medians;  // in each benchmark's time unit
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
     xercesc::XMLPlatformUtils::Initialize();
-    char dir[] = "/tmp/description-load-bench-XXXXXX";
-    if (::mkdtemp(dir) == nullptr) {
-        std::perror("mkdtemp");
+    const std::string dir = MakeBenchDir("description-load-bench");
+    if (dir.empty()) {
         return 1;
     }
-    generatedPath = std::string(dir) + "/Wend.xml";
+    generatedPath = dir + "/Wend.xml";
     const std::string xml = GenerateDescriptions();
     int status = 0;
     if (!(std::ofstream(generatedPath, std::ios::binary) << xml)) {
@@ -226,14 +206,10 @@ int main(int argc, char** argv) {
     } else {
         std::printf("generated Wend.xml: %d printers, %zu bytes\n", kPrinters, xml.size());
         benchmark::Initialize(&argc, argv);
-        RecordingReporter reporter;
+        RatioReporter reporter;
         benchmark::RunSpecifiedBenchmarks(&reporter);
-        const double bare = reporter.medians["BM_BareSaxParse"];
-        const double load = reporter.medians["BM_LoadPrinterDescriptions"];
-        if (bare > 0 && load > 0) {
-            std::printf("ratio load/bare = %.2f\n", load / bare);
-        }
-        const double lookup = reporter.medians["BM_LookupShipped"];
+        reporter.PrintRatio("load/bare", "BM_LoadPrinterDescriptions", "BM_BareSaxParse");
+        const double lookup = reporter.Median("BM_LookupShipped");
         if (lookup > 0) {
             std::printf("one LookupPrinterDescription on the shipped files = %.0f us\n", lookup);
         }

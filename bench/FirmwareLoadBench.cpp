@@ -7,14 +7,14 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <map>
+#include <filesystem>
 #include <memory>
 #include <new>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "bench/RatioReporter.h"
 #include "updater/FirmwareImage.h"
 
 namespace {
@@ -99,50 +99,25 @@ BENCHMARK(BM_LoadWithCrc)
     ->Repetitions(5);
 BENCHMARK(BM_Crc16Only)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(0.5)->Repetitions(5);
 
-// Console output as usual; keeps each benchmark's median time over its repetitions (which
-// shrugs off a repetition slowed by other load on the machine) for the ratio.
-class RecordingReporter : public benchmark::ConsoleReporter {
-public:
-    RecordingReporter() : ConsoleReporter(OO_Tabular) {}
-
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median" &&
-                !run.error_occurred) {
-                medians[run.run_name.function_name] = run.GetAdjustedRealTime();
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-
-    std::map<std::string, double> medians;  // in each benchmark's time unit
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    char dir[] = "/tmp/firmware-load-bench-XXXXXX";
-    if (::mkdtemp(dir) == nullptr) {
-        std::perror("mkdtemp");
+    const std::string dir = MakeBenchDir("firmware-load-bench");
+    if (dir.empty()) {
         return 1;
     }
-    filePath = std::string(dir) + "/RVX2_BENCH.bin";
+    filePath = dir + "/RVX2_BENCH.bin";
     int status = 0;
     if (!WriteFirmwareFile(filePath)) {
         std::perror("writing the firmware file");
         status = 1;
     } else {
         benchmark::Initialize(&argc, argv);
-        RecordingReporter reporter;
+        RatioReporter reporter;
         benchmark::RunSpecifiedBenchmarks(&reporter);
-        const double read = reporter.medians["BM_ReadWholeFile"];
-        const double load = reporter.medians["BM_LoadWithCrc"];
-        if (read > 0 && load > 0) {
-            std::printf("ratio load/read = %.2f\n", load / read);
-        }
+        reporter.PrintRatio("load/read", "BM_LoadWithCrc", "BM_ReadWholeFile");
         benchmark::Shutdown();
     }
-    std::remove(filePath.c_str());
-    ::rmdir(dir);
+    std::filesystem::remove_all(dir);
     return status;
 }

@@ -12,13 +12,14 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "Halden/windows/win32_thread_utils.h"
+#include "bench/RatioReporter.h"
 #include "device/IdentifiedPrinter.h"
 #include "platform/MessageQueue.h"
 #include "platform/ModulePath.h"
@@ -123,24 +124,6 @@ BENCHMARK(BM_UpdateWorkerFollowed)
     ->Iterations(1)
     ->Repetitions(5);
 
-// Console output as usual; keeps each benchmark's median over its repetitions for the ratio.
-class RecordingReporter : public benchmark::ConsoleReporter {
-public:
-    RecordingReporter() : ConsoleReporter(OO_Tabular) {}
-
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median" &&
-                !run.error_occurred) {
-                medians[run.run_name.function_name] = run.GetAdjustedRealTime();
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-
-    std::map<std::string, double> medians;
-};
-
 bool WriteImage(const std::string& path) {
     std::vector<char> bytes(kImageSize);
     for (std::uint32_t i = 0; i < kImageSize; ++i) {
@@ -165,12 +148,11 @@ int main(int argc, char** argv) {
         std::perror("umockdev-wrapper");
         return 1;
     }
-    char dir[] = "/tmp/update-transfer-bench-XXXXXX";
-    if (::mkdtemp(dir) == nullptr) {
-        std::perror("mkdtemp");
+    const std::string dir = MakeBenchDir("update-transfer-bench");
+    if (dir.empty()) {
         return 1;
     }
-    const std::string path = std::string(dir) + "/KST2_BENCH.bin";
+    const std::string path = dir + "/KST2_BENCH.bin";
     int status = 1;
     if (WriteImage(path)) {
         simulator::UmockdevPrinterHost host;
@@ -194,20 +176,15 @@ int main(int argc, char** argv) {
             arguments.push_back(const_cast<char*>("--benchmark_enable_random_interleaving=true"));
             int count = static_cast<int>(arguments.size());
             benchmark::Initialize(&count, arguments.data());
-            RecordingReporter reporter;
+            RatioReporter reporter;
             benchmark::RunSpecifiedBenchmarks(&reporter);
-            const double plain = reporter.medians["BM_PlainWrites"];
-            const double worker = reporter.medians["BM_UpdateWorker"];
-            const double followed = reporter.medians["BM_UpdateWorkerFollowed"];
-            if (plain > 0 && worker > 0 && followed > 0) {
-                std::printf("ratio worker/plain = %.2f\n", worker / plain);
-                std::printf("ratio worker-followed/plain = %.2f\n", followed / plain);
-            }
+            reporter.PrintRatio("worker/plain", "BM_UpdateWorker", "BM_PlainWrites");
+            reporter.PrintRatio("worker-followed/plain", "BM_UpdateWorkerFollowed",
+                                "BM_PlainWrites");
             benchmark::Shutdown();
             status = 0;
         }
     }
-    std::remove(path.c_str());
-    ::rmdir(dir);
+    std::filesystem::remove_all(dir);
     return status;
 }
