@@ -3,40 +3,15 @@
 #include <pthread.h>
 
 #include <cerrno>
-#include <ctime>
 #include <new>
 #include <stdexcept>
 
 #include "Halden/windows/FormatErrorText.h"
+#include "Halden/windows/MutexGuard.h"
 #include "Halden/windows/windows_error.h"
 #include "platform/LastError.h"
 
 namespace {
-
-// Unlocks on scope exit, also while a cancellation unwinds through pthread_cond_wait (which
-// re-acquires the mutex before the unwind starts).
-class MutexGuard {
-public:
-    explicit MutexGuard(pthread_mutex_t* mutex) : mutex_(mutex) { pthread_mutex_lock(mutex_); }
-    ~MutexGuard() { pthread_mutex_unlock(mutex_); }
-    MutexGuard(const MutexGuard&) = delete;
-    MutexGuard& operator=(const MutexGuard&) = delete;
-
-private:
-    pthread_mutex_t* mutex_;
-};
-
-timespec DeadlineAfter(std::uint32_t timeoutMs) {
-    timespec deadline{};
-    clock_gettime(CLOCK_MONOTONIC, &deadline);
-    deadline.tv_sec += timeoutMs / 1000;
-    deadline.tv_nsec += static_cast<long>(timeoutMs % 1000) * 1000000L;
-    if (deadline.tv_nsec >= 1000000000L) {
-        deadline.tv_sec += 1;
-        deadline.tv_nsec -= 1000000000L;
-    }
-    return deadline;
-}
 
 class EventHandle : public SyncHandle {
 public:
@@ -76,19 +51,7 @@ public:
 
     bool Wait(std::uint32_t timeoutMs) override {
         MutexGuard guard(&mutex_);
-        if (timeoutMs == kInfiniteTimeout) {
-            while (!signalled_) {
-                pthread_cond_wait(&cond_, &mutex_);
-            }
-        } else {
-            const timespec deadline = DeadlineAfter(timeoutMs);
-            while (!signalled_) {
-                if (pthread_cond_timedwait(&cond_, &mutex_, &deadline) == ETIMEDOUT) {
-                    break;
-                }
-            }
-        }
-        if (!signalled_) {
+        if (!guard.WaitFor(&cond_, timeoutMs, [this] { return signalled_; })) {
             return false;
         }
         if (!manualReset_) {

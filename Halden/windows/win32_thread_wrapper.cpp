@@ -3,11 +3,10 @@
 #include <cxxabi.h>
 #include <pthread.h>
 
-#include <cerrno>
-#include <ctime>
 #include <stdexcept>
 
 #include "Halden/windows/FormatErrorText.h"
+#include "Halden/windows/MutexGuard.h"
 #include "Halden/windows/windows_error.h"
 #include "platform/LastError.h"
 
@@ -18,17 +17,6 @@ constexpr std::uint32_t kTerminateGraceMs = 1000;
 constexpr std::uint32_t kExitCodeTerminated = 0xFFFFFFFF;
 
 std::atomic<std::uint32_t> nextThreadId{1};
-
-class MutexGuard {
-public:
-    explicit MutexGuard(pthread_mutex_t* mutex) : mutex_(mutex) { pthread_mutex_lock(mutex_); }
-    ~MutexGuard() { pthread_mutex_unlock(mutex_); }
-    MutexGuard(const MutexGuard&) = delete;
-    MutexGuard& operator=(const MutexGuard&) = delete;
-
-private:
-    pthread_mutex_t* mutex_;
-};
 
 }  // namespace
 
@@ -66,26 +54,7 @@ public:
 
     bool WaitFinished(std::uint32_t timeoutMs) {
         MutexGuard guard(&mutex_);
-        if (timeoutMs == kInfiniteTimeout) {
-            while (!finished_) {
-                pthread_cond_wait(&cond_, &mutex_);
-            }
-            return true;
-        }
-        timespec deadline{};
-        clock_gettime(CLOCK_MONOTONIC, &deadline);
-        deadline.tv_sec += timeoutMs / 1000;
-        deadline.tv_nsec += static_cast<long>(timeoutMs % 1000) * 1000000L;
-        if (deadline.tv_nsec >= 1000000000L) {
-            deadline.tv_sec += 1;
-            deadline.tv_nsec -= 1000000000L;
-        }
-        while (!finished_) {
-            if (pthread_cond_timedwait(&cond_, &mutex_, &deadline) == ETIMEDOUT) {
-                break;
-            }
-        }
-        return finished_;
+        return guard.WaitFor(&cond_, timeoutMs, [this] { return finished_; });
     }
 
     void MarkTerminated(std::uint32_t exitCode) {
@@ -131,9 +100,7 @@ private:
 
     void WaitForGate() {
         MutexGuard guard(&mutex_);
-        while (suspendCount_ > 0) {
-            pthread_cond_wait(&cond_, &mutex_);
-        }
+        guard.WaitFor(&cond_, kInfiniteTimeout, [this] { return suspendCount_ == 0; });
     }
 
     const thread_wrapper::EntryRoutine entry_;
