@@ -1,11 +1,10 @@
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <nlohmann/json.hpp>
 #include <string>
 
 #include "tests/Halden/XmlTestFiles.h"
+#include "tests/tools/RunProcess.h"
 #include "tools/reflasher-cli/DescriptionJson.h"
 
 namespace {
@@ -21,17 +20,7 @@ struct CliResult {
 CliResult RunCli(const std::string& arguments) {
     CliResult result;
     const std::string commandLine = std::string(CLI_PATH) + " " + arguments + " 2>/dev/null";
-    FILE* pipe = ::popen(commandLine.c_str(), "r");
-    if (pipe == nullptr) {
-        return result;
-    }
-    char buffer[4096];
-    std::size_t count;
-    while ((count = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-        result.output.append(buffer, count);
-    }
-    const int status = ::pclose(pipe);
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.exitCode = tools_test::RunProcess(commandLine, result.output);
     result.document = nlohmann::json::parse(result.output, nullptr, false);
     return result;
 }

@@ -1,27 +1,11 @@
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <nlohmann/json.hpp>
 #include <string>
 
-namespace {
+#include "tests/tools/RunProcess.h"
 
-// Runs a shell command line; returns its exit status and its standard output.
-int Run(const std::string& commandLine, std::string& output) {
-    output.clear();
-    FILE* pipe = ::popen(commandLine.c_str(), "r");
-    if (pipe == nullptr) {
-        return -1;
-    }
-    char buffer[4096];
-    std::size_t count;
-    while ((count = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-        output.append(buffer, count);
-    }
-    const int status = ::pclose(pipe);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+namespace {
 
 nlohmann::json Devices(const std::string& cliArguments) {
     const std::string commandLine = std::string(SIMULATOR_PATH) +
@@ -29,7 +13,7 @@ nlohmann::json Devices(const std::string& cliArguments) {
                                     " --printer 'MFG:Orvane;MDL:Kestrel 999;' -- " +
                                     CLI_PATH + " devices --json" + cliArguments;
     std::string output;
-    EXPECT_EQ(Run(commandLine, output), 0) << output;
+    EXPECT_EQ(tools_test::RunProcess(commandLine, output), 0) << output;
     const nlohmann::json document = nlohmann::json::parse(output, nullptr, false);
     EXPECT_FALSE(document.is_discarded()) << output;
     return document.is_discarded() ? nlohmann::json() : document["devices"];

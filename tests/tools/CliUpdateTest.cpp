@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <fstream>
@@ -9,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/tools/RunProcess.h"
 #include "updater/FirmwareImage.h"
 
 namespace {
@@ -57,18 +57,7 @@ protected:
         const std::string commandLine = std::string(SIMULATOR_PATH) + " --scenario " +
                                         scenarioPath + " -- " + CLI_PATH + " " + arguments +
                                         " </dev/null";
-        output.clear();
-        FILE* pipe = ::popen(commandLine.c_str(), "r");
-        if (pipe == nullptr) {
-            return -1;
-        }
-        char buffer[4096];
-        std::size_t count;
-        while ((count = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-            output.append(buffer, count);
-        }
-        const int status = ::pclose(pipe);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return tools_test::RunProcess(commandLine, output);
     }
 
     static nlohmann::json Json(const std::string& text) {
