@@ -14,12 +14,14 @@
 #include "device/PrinterPort.h"
 #include "platform/LastError.h"
 #include "platform/ModulePath.h"
-#include "simulator/UmockdevPrinterHost.h"
+#include "tests/device/SimulatedPrinters.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using simulator::Fault;
+using device_test::Host;
+using device_test::WithFault;
+using device_test::WithId;
 using simulator::FaultKind;
 using simulator::PrinterConfig;
 
@@ -49,11 +51,6 @@ constexpr const char* kDescriptions = R"(<?xml version="1.0"?>
 </orvane_printing>
 )";
 
-simulator::UmockdevPrinterHost& Host() {
-    static simulator::UmockdevPrinterHost host;
-    return host;
-}
-
 class DescriptionFolder {
 public:
     DescriptionFolder() {
@@ -78,20 +75,6 @@ std::unique_ptr<DescriptionFolder> StandardFolder() {
     folder->Write("WendIDs.xml", kIds);
     folder->Write("Wend.xml", kDescriptions);
     return folder;
-}
-
-PrinterConfig WithId(const std::string& deviceId) {
-    PrinterConfig config;
-    config.deviceId = deviceId;
-    return config;
-}
-
-PrinterConfig WithFault(FaultKind kind) {
-    PrinterConfig config = WithId("MFG:Orvane;MDL:OP-A;");
-    Fault fault;
-    fault.kind = kind;
-    config.faults.push_back(fault);
-    return config;
 }
 
 class PrinterFinderTest : public ::testing::Test {

@@ -7,39 +7,22 @@
 
 #include "device/PrinterPort.h"
 #include "platform/LastError.h"
-#include "simulator/UmockdevPrinterHost.h"
+#include "tests/device/SimulatedPrinters.h"
 
 namespace {
 
+using device_test::Host;
+using device_test::WithFault;
+using device_test::WithId;
 using simulator::Fault;
 using simulator::FaultKind;
 using simulator::LengthPrefix;
 using simulator::PrinterConfig;
 
-simulator::UmockdevPrinterHost& Host() {
-    static simulator::UmockdevPrinterHost host;
-    return host;
-}
-
 std::wstring AddPrinter(const PrinterConfig& config) {
     const std::string path = Host().AddPrinter(config);
     EXPECT_FALSE(path.empty()) << Host().error();
     return std::wstring(path.begin(), path.end());
-}
-
-PrinterConfig WithId(const std::string& deviceId, LengthPrefix prefix = LengthPrefix::kBig) {
-    PrinterConfig config;
-    config.deviceId = deviceId;
-    config.lengthPrefix = prefix;
-    return config;
-}
-
-PrinterConfig WithFault(FaultKind kind) {
-    PrinterConfig config = WithId("MFG:Orvane;MDL:OP-A;");
-    Fault fault;
-    fault.kind = kind;
-    config.faults.push_back(fault);
-    return config;
 }
 
 void Command(std::uint8_t (&bytes)[12], std::uint32_t word0, std::uint32_t word1) {
