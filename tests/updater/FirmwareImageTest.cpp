@@ -8,21 +8,12 @@
 #include <vector>
 
 #include "platform/LastError.h"
+#include "tests/updater/BitwiseCrc16.h"
 #include "updater/FirmwareImage.h"
 
 namespace {
 
-// CRC-16/ARC one bit at a time, independent of the tables under test.
-std::uint16_t BitwiseCrc16(const std::uint8_t* data, std::size_t size) {
-    std::uint16_t crc = 0;
-    for (std::size_t i = 0; i < size; ++i) {
-        crc ^= data[i];
-        for (int bit = 0; bit < 8; ++bit) {
-            crc = (crc & 1) ? static_cast<std::uint16_t>((crc >> 1) ^ 0xA001) : crc >> 1;
-        }
-    }
-    return crc;
-}
+using updater_test::BitwiseCrc16;
 
 std::vector<std::uint8_t> WithTrailer(std::vector<std::uint8_t> bytes) {
     const std::uint16_t crc = BitwiseCrc16(bytes.data(), bytes.size());
