@@ -21,6 +21,27 @@ bool IsPossibleLength(std::uint32_t length) {
     return length >= kLengthPrefixSize && length <= kUsbPrinterDeviceIdBufferSize;
 }
 
+// One read or write (move) of up to length bytes, retried when a signal interrupts it; length
+// becomes the count moved, 0 on failure.
+template <typename Move>
+bool MoveBytes(const void* buffer, std::uint32_t& length, Move move) {
+    if (buffer == nullptr) {
+        SetLastError(kErrorInvalidParameter);
+        return false;
+    }
+    ssize_t moved;
+    do {
+        moved = move();
+    } while (moved < 0 && errno == EINTR);
+    if (moved < 0) {
+        SetLastErrorFromErrno();
+        length = 0;
+        return false;
+    }
+    length = static_cast<std::uint32_t>(moved);
+    return true;
+}
+
 }  // namespace
 
 int OpenDeviceFile(const wchar_t* path) {
@@ -55,39 +76,11 @@ int OpenDeviceFile(const wchar_t* path) {
 }
 
 bool ReadDeviceFile(int file, void* buffer, std::uint32_t& length) {
-    if (buffer == nullptr) {
-        SetLastError(kErrorInvalidParameter);
-        return false;
-    }
-    ssize_t moved;
-    do {
-        moved = ::read(file, buffer, length);
-    } while (moved < 0 && errno == EINTR);
-    if (moved < 0) {
-        SetLastErrorFromErrno();
-        length = 0;
-        return false;
-    }
-    length = static_cast<std::uint32_t>(moved);
-    return true;
+    return MoveBytes(buffer, length, [&] { return ::read(file, buffer, length); });
 }
 
 bool WriteDeviceFile(int file, const void* buffer, std::uint32_t& length) {
-    if (buffer == nullptr) {
-        SetLastError(kErrorInvalidParameter);
-        return false;
-    }
-    ssize_t moved;
-    do {
-        moved = ::write(file, buffer, length);
-    } while (moved < 0 && errno == EINTR);
-    if (moved < 0) {
-        SetLastErrorFromErrno();
-        length = 0;
-        return false;
-    }
-    length = static_cast<std::uint32_t>(moved);
-    return true;
+    return MoveBytes(buffer, length, [&] { return ::write(file, buffer, length); });
 }
 
 bool QueryDeviceFileId(int file, std::string& bytes) {
