@@ -6,6 +6,23 @@
 #include "platform/DeviceFile.h"
 #include "platform/LastError.h"
 
+namespace {
+
+// A missing buffer is checked before a closed port, each with its own last error.
+bool CanTransfer(int file, const void* buffer) {
+    if (buffer == nullptr) {
+        platform::SetLastError(platform::kErrorInvalidParameter);
+        return false;
+    }
+    if (file == platform::kNoDeviceFile) {
+        platform::SetLastError(EBADF);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 PrinterPort::PrinterPort() : file_(platform::kNoDeviceFile) {}
 
 PrinterPort::~PrinterPort() {
@@ -27,27 +44,11 @@ bool PrinterPort::Open(const wchar_t* devicePath) {
 }
 
 bool PrinterPort::Read(void* buffer, std::uint32_t& length) {
-    if (buffer == nullptr) {
-        platform::SetLastError(platform::kErrorInvalidParameter);
-        return false;
-    }
-    if (file_ == platform::kNoDeviceFile) {
-        platform::SetLastError(EBADF);
-        return false;
-    }
-    return platform::ReadDeviceFile(file_, buffer, length);
+    return CanTransfer(file_, buffer) && platform::ReadDeviceFile(file_, buffer, length);
 }
 
 bool PrinterPort::Write(const void* buffer, std::uint32_t& length) {
-    if (buffer == nullptr) {
-        platform::SetLastError(platform::kErrorInvalidParameter);
-        return false;
-    }
-    if (file_ == platform::kNoDeviceFile) {
-        platform::SetLastError(EBADF);
-        return false;
-    }
-    return platform::WriteDeviceFile(file_, buffer, length);
+    return CanTransfer(file_, buffer) && platform::WriteDeviceFile(file_, buffer, length);
 }
 
 bool PrinterPort::QueryDeviceId(std::string& text) {
