@@ -92,6 +92,12 @@ void SetSysPaths(Device& device, std::size_t index) {
         device.usbSysPath + "/1-" + usb + ":1.0/usbmisc/lp" + std::to_string(index);
 }
 
+// The model's handlers return the count done or -errno.
+void CompleteWithResult(UMockdevIoctlClient* client, ssize_t result) {
+    umockdev_ioctl_client_complete(client, result < 0 ? -1 : result,
+                                   result < 0 ? static_cast<int>(-result) : 0);
+}
+
 // Handlers run on umockdev's worker thread. Each completes its request before returning.
 
 gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data) {
@@ -124,7 +130,7 @@ gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data)
     if (buffer != nullptr) {
         g_object_unref(buffer);
     }
-    umockdev_ioctl_client_complete(client, result < 0 ? -1 : result, result < 0 ? -result : 0);
+    CompleteWithResult(client, result);
     return TRUE;
 }
 
@@ -133,8 +139,7 @@ gboolean OnRead(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data) 
     UMockdevIoctlData* buffer = umockdev_ioctl_client_get_arg(client);
     const ssize_t result = device->model->HandleRead(
         buffer->data, static_cast<std::size_t>(std::max(buffer->data_len, 0)));
-    umockdev_ioctl_client_complete(client, result < 0 ? -1 : result,
-                                   result < 0 ? static_cast<int>(-result) : 0);
+    CompleteWithResult(client, result);
     return TRUE;
 }
 
@@ -147,8 +152,7 @@ gboolean OnWrite(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data)
         std::lock_guard<std::mutex> lock(*device->testbedMutex);
         RemoveDevice(*device);
     }
-    umockdev_ioctl_client_complete(client, result < 0 ? -1 : result,
-                                   result < 0 ? static_cast<int>(-result) : 0);
+    CompleteWithResult(client, result);
     return TRUE;
 }
 
