@@ -34,7 +34,6 @@ protected:
     }
 
     bool Exists(const std::string& name) const { return access(Path(name).c_str(), F_OK) == 0; }
-
     // Runs orvane-printer-sim with the given arguments (already quoted) and returns its status.
     int RunSim(const std::string& arguments) const {
         const std::string command = std::string("'") + ORVANE_PRINTER_SIM + "' " + arguments +
@@ -72,9 +71,6 @@ TEST_F(OrvanePrinterSimTest, RunsTheCommandAmongThePrintersAndWritesTheTranscrip
     ASSERT_EQ(probed["commands"].size(), 2u);
     EXPECT_EQ(probed["commands"][0]["name"], "StartCommand");
     EXPECT_EQ(probed["commands"][1]["name"], "EndCommand");
-    EXPECT_EQ(probed["commands"][1]["words"], nlohmann::json({0x1038, 0, 0}));
-    EXPECT_EQ(probed["dataWrites"], nlohmann::json::array());
-    EXPECT_EQ(probed["dataBytes"], 0);
     EXPECT_EQ(probed["outcome"], "failed");
 }
 

@@ -57,64 +57,52 @@ TEST(PrinterConfigTest, ParsesAFullScenarioAndFillsDefaults) {
     EXPECT_TRUE(second.faults.empty());
 }
 
+// A scenario of one printer with an empty device ID and the given further keys.
+std::string OnePrinter(const std::string& keys) {
+    return R"({"printers": [{"deviceId": "")" + keys + "}]}";
+}
+std::string OneFault(const std::string& fault) {
+    return OnePrinter(R"(, "faults": [)" + fault + "]");
+}
+
 TEST(PrinterConfigTest, RefusesUnusableScenariosWithAMessageNamingThePlace) {
-    struct Case {
-        std::string json;
-        std::string messagePart;
-    };
-    const std::string longId(1023, 'x');
-    const std::vector<Case> cases = {
+    const std::vector<std::pair<std::string, std::string>> cases = {
         {"{", "not valid JSON"},
         {"[]", "\"printers\""},
         {R"({"printer": []})", "unknown key \"printer\""},
         {R"({"printers": [{}]})", "printers[0]: \"deviceId\" is missing"},
         {R"({"printers": [{"deviceId": 5}]})", "\"deviceId\" is missing"},
-        {R"({"printers": [{"deviceId": ")" + longId + R"("}]})", "printers[0].deviceId"},
-        {R"({"printers": [{"deviceId": "", "busypolls": 1}]})", "unknown key \"busypolls\""},
-        {R"({"printers": [{"deviceId": "", "busyPolls": -1}]})", "\"busyPolls\""},
-        {R"({"printers": [{"deviceId": "", "usb": {"idVendor": "12345"}}]})",
-         "printers[0].usb.idVendor"},
-        {R"({"printers": [{"deviceId": "", "usb": {"idProduct": "xyz"}}]})", "usb.idProduct"},
-        {R"({"printers": [{"deviceId": "", "usb": {"serial": "a\nb"}}]})", "usb.serial"},
-        {R"({"printers": [{"deviceId": "", "lengthPrefix": "middle"}]})", "\"lengthPrefix\""},
-        {R"({"printers": [{"deviceId": "", "faults": {}}]})", "\"faults\" must be an array"},
-        {R"({"printers": [{"deviceId": "", "faults": [{"kind": "on-fire"}]}]})",
+        {R"({"printers": [{"deviceId": ")" + std::string(1023, 'x') + R"("}]})",
+         "printers[0].deviceId"},
+        {OnePrinter(R"(, "busypolls": 1)"), "unknown key \"busypolls\""},
+        {OnePrinter(R"(, "busyPolls": -1)"), "\"busyPolls\""},
+        {OnePrinter(R"(, "usb": {"idVendor": "12345"})"), "printers[0].usb.idVendor"},
+        {OnePrinter(R"(, "usb": {"idProduct": "xyz"})"), "usb.idProduct"},
+        {OnePrinter(R"(, "usb": {"serial": "a\nb"})"), "usb.serial"},
+        {OnePrinter(R"(, "lengthPrefix": "middle")"), "\"lengthPrefix\""},
+        {OnePrinter(R"(, "faults": {})"), "\"faults\" must be an array"},
+        {OneFault(R"({"kind": "on-fire"})"),
          "printers[0].faults[0]: unknown fault kind \"on-fire\""},
-        {R"({"printers": [{"deviceId": "", "faults": [{"stage": 1}]}]})", "\"kind\" is missing"},
-        {R"({"printers": [{"deviceId": "", "faults": [{"kind": "no-ack", "stage": 3}]}]})",
-         "1, 2 or 255"},
-        {R"({"printers": [{"deviceId": "", "faults": [{"kind": "no-ack", "stages": 1}]}]})",
-         "(no-ack): unknown key \"stages\""},
-        {R"({"printers": [{"deviceId": "", "faults": [
-            {"kind": "wrong-stage", "stage": 2, "reportedStage": 2}]}]})",
-         "must differ"},
-        {R"({"printers": [{"deviceId": "", "faults": [{"kind": "write-error"}]}]})",
+        {OneFault(R"({"stage": 1})"), "\"kind\" is missing"},
+        {OneFault(R"({"kind": "no-ack", "stage": 3})"), "1, 2 or 255"},
+        {OneFault(R"({"kind": "no-ack", "stages": 1})"), "(no-ack): unknown key \"stages\""},
+        {OneFault(R"({"kind": "wrong-stage", "stage": 2, "reportedStage": 2})"), "must differ"},
+        {OneFault(R"({"kind": "write-error"})"), "either \"command\" or \"atDataByte\""},
+        {OneFault(R"({"kind": "write-error", "command": "StartCommand", "atDataByte": 1})"),
          "either \"command\" or \"atDataByte\""},
-        {R"({"printers": [{"deviceId": "", "faults": [
-            {"kind": "write-error", "command": "StartCommand", "atDataByte": 1}]}]})",
-         "either \"command\" or \"atDataByte\""},
-        {R"({"printers": [{"deviceId": "", "faults": [
-            {"kind": "write-error", "command": "Start"}]}]})",
-         "\"command\" must be"},
-        {R"({"printers": [{"deviceId": "", "faults": [{"kind": "short-write"}]}]})",
-         "\"atDataByte\" is missing"},
-        {R"({"printers": [{"deviceId": "", "faults": [
-            {"kind": "disconnect", "atDataByte": -4}]}]})",
-         "\"atDataByte\""},
-        {R"({"printers": [{"deviceId": "", "faults": [{"kind": "stall-read"}]}]})",
-         "\"ms\" is missing"},
-        {R"({"printers": [{"deviceId": "", "faults": [
-            {"kind": "stall-read", "ms": 5, "atRead": 0}]}]})",
-         "\"atRead\""},
-        {R"({"printers": [{"deviceId": "", "faults": [{"kind": "held", "ms": 5}]}]})",
-         "(held): unknown key \"ms\""},
+        {OneFault(R"({"kind": "write-error", "command": "Start"})"), "\"command\" must be"},
+        {OneFault(R"({"kind": "short-write"})"), "\"atDataByte\" is missing"},
+        {OneFault(R"({"kind": "disconnect", "atDataByte": -4})"), "\"atDataByte\""},
+        {OneFault(R"({"kind": "stall-read"})"), "\"ms\" is missing"},
+        {OneFault(R"({"kind": "stall-read", "ms": 5, "atRead": 0})"), "\"atRead\""},
+        {OneFault(R"({"kind": "held", "ms": 5})"), "(held): unknown key \"ms\""},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.json.substr(0, 120));
+    for (const auto& [json, messagePart] : cases) {
+        SCOPED_TRACE(json.substr(0, 120));
         std::vector<PrinterConfig> printers(1);
         std::string error;
-        EXPECT_FALSE(ParseScenario(c.json, printers, error));
-        EXPECT_NE(error.find(c.messagePart), std::string::npos) << error;
+        EXPECT_FALSE(ParseScenario(json, printers, error));
+        EXPECT_NE(error.find(messagePart), std::string::npos) << error;
         EXPECT_EQ(printers.size(), 1u) << "a refused scenario leaves the output alone";
     }
 }

@@ -10,6 +10,11 @@
 namespace simulator {
 namespace {
 
+constexpr std::uint32_t kStart = 0x38;
+constexpr std::uint32_t kImageInfo = 0x138;
+constexpr std::uint32_t kDataHeader = 0x238;
+constexpr std::uint32_t kEnd = 0x1038;
+
 struct Status {
     std::int32_t word;
     int stage;
@@ -24,17 +29,8 @@ ssize_t Send(PrinterModel& printer, std::uint32_t w0, std::uint32_t w1 = 0, std:
     return printer.HandleWrite(bytes, sizeof bytes);
 }
 
-ssize_t SendStart(PrinterModel& p) {
-    return Send(p, 0x38);
-}
 ssize_t SendImageInfo(PrinterModel& p, std::uint32_t info) {
-    return Send(p, 0x138, 0x00100000, info);
-}
-ssize_t SendDataHeader(PrinterModel& p, std::uint32_t length) {
-    return Send(p, 0x238, length);
-}
-ssize_t SendEnd(PrinterModel& p) {
-    return Send(p, 0x1038);
+    return Send(p, kImageInfo, 0x00100000, info);
 }
 
 Status ReadStatus(PrinterModel& printer) {
@@ -50,10 +46,8 @@ bool WaitForStage(PrinterModel& printer, int stage, int polls = 20) {
     bool busySeen = false;
     for (int i = 0; i < polls; ++i) {
         const Status status = ReadStatus(printer);
-        if (status.word == kStatusStageDone && status.stage == stage) {
-            return true;
-        }
-        if (status.word == kStatusIdle && !busySeen) {
+        if ((status.word == kStatusStageDone && status.stage == stage) ||
+            (status.word == kStatusIdle && !busySeen)) {
             return true;
         }
         busySeen = busySeen || status.word == kStatusBusy;
@@ -61,35 +55,40 @@ bool WaitForStage(PrinterModel& printer, int stage, int polls = 20) {
     return false;
 }
 
+// Version prefix of "2.5.-1.16", then a pattern.
 std::vector<std::uint8_t> MakeImage(std::size_t size) {
     std::vector<std::uint8_t> image(size);
     for (std::size_t i = 0; i < size; ++i) {
         image[i] = static_cast<std::uint8_t>(i * 7 + 3);
     }
-    // Version prefix of "2.5.-1.16".
-    image[0] = 0x05;
-    image[1] = 0x02;
-    image[2] = 0x10;
-    image[3] = 0xFF;
+    const std::uint8_t prefix[4] = {0x05, 0x02, 0x10, 0xFF};
+    std::copy(prefix, prefix + 4, image.begin());
     return image;
 }
 
 // The whole exchange as the update worker runs it; false at the first step that fails.
-bool RunUpdate(PrinterModel& printer, const std::vector<std::uint8_t>& image, bool strip) {
+bool RunUpdate(PrinterModel& printer, const std::vector<std::uint8_t>& image, bool strip = false) {
     const std::size_t skip = strip ? 4 : 0;
     const std::size_t length = image.size() - skip;
-    bool ok = SendStart(printer) == 12 && WaitForStage(printer, 1) &&
+    bool ok = Send(printer, kStart) == 12 && WaitForStage(printer, 1) &&
               SendImageInfo(printer, static_cast<std::uint32_t>(image.size() - 6)) == 12 &&
               WaitForStage(printer, 2) &&
-              SendDataHeader(printer, static_cast<std::uint32_t>(length)) == 12;
+              Send(printer, kDataHeader, static_cast<std::uint32_t>(length)) == 12;
     for (std::size_t sent = 0; ok && sent < length;) {
         const std::size_t chunk = std::min<std::size_t>(4096, length - sent);
         ok = printer.HandleWrite(image.data() + skip + sent, chunk) == static_cast<ssize_t>(chunk);
         sent += chunk;
     }
     ok = ok && WaitForStage(printer, 255);
-    SendEnd(printer);
+    Send(printer, kEnd);
     return ok;
+}
+
+Fault MakeFault(FaultKind kind, int stage = 0) {
+    Fault fault;
+    fault.kind = kind;
+    fault.stage = stage;
+    return fault;
 }
 
 PrinterConfig Config(std::vector<Fault> faults = {}, std::uint32_t busyPolls = 0) {
@@ -105,29 +104,27 @@ TEST(PrinterModelTest, AcknowledgesEachStageAfterTheConfiguredBusyPolls) {
         SCOPED_TRACE(busyPolls);
         PrinterModel printer(Config({}, busyPolls));
         EXPECT_EQ(ReadStatus(printer).word, kStatusIdle);
-
         auto expectAck = [&](int stage) {
             for (std::uint32_t i = 0; i < busyPolls; ++i) {
                 EXPECT_EQ(ReadStatus(printer).word, kStatusBusy);
             }
-            // The acknowledgement is repeated until the next command.
-            for (int i = 0; i < 2; ++i) {
+            for (int i = 0; i < 2; ++i) {  // repeated until the next command
                 const Status status = ReadStatus(printer);
                 EXPECT_EQ(status.word, kStatusStageDone);
                 EXPECT_EQ(status.stage, stage);
             }
         };
-        SendStart(printer);
+        Send(printer, kStart);
         expectAck(1);
         SendImageInfo(printer, 10);
         expectAck(2);
-        SendDataHeader(printer, 16);
+        Send(printer, kDataHeader, 16);
         const std::vector<std::uint8_t> data(16, 0xAB);
         // Data of command size after the header is data, not a command.
         EXPECT_EQ(printer.HandleWrite(data.data(), 12), 12);
         EXPECT_EQ(printer.HandleWrite(data.data(), 4), 4);
         expectAck(255);
-        SendEnd(printer);
+        Send(printer, kEnd);
         EXPECT_EQ(ReadStatus(printer).word, kStatusIdle);
         EXPECT_EQ(printer.GetOutcome(), Outcome::kFlashed);
         EXPECT_EQ(printer.StatusReads(), 1 + 3 * (busyPolls + 2) + 1);
@@ -135,37 +132,28 @@ TEST(PrinterModelTest, AcknowledgesEachStageAfterTheConfiguredBusyPolls) {
 }
 
 TEST(PrinterModelTest, FlashReportsTheImageVersionOnlyWhenThePrefixArrived) {
-    const std::vector<std::uint8_t> image = MakeImage(8192);
-    {
-        PrinterModel printer(Config());
-        EXPECT_EQ(printer.GetOutcome(), Outcome::kUntouched);
-        ASSERT_TRUE(RunUpdate(printer, image, false));
-        EXPECT_EQ(printer.GetOutcome(), Outcome::kFlashed);
-        EXPECT_EQ(printer.FirmwareVersion(), "2.5.-1.16");
-        EXPECT_EQ(printer.DeviceId(), "MFG:Orvane;MDL:Wend 300;VER:2.5.-1.16;");
-        EXPECT_EQ(printer.DataBytes(), 8192u);
-    }
-    {
-        PrinterModel printer(Config());
-        ASSERT_TRUE(RunUpdate(printer, image, true));
-        EXPECT_EQ(printer.GetOutcome(), Outcome::kFlashed);
-        EXPECT_EQ(printer.FirmwareVersion(), "1.0.0.7");
-        EXPECT_EQ(printer.DataBytes(), 8188u);
-    }
-    {
-        PrinterConfig config = Config();
-        config.deviceId = "MFG:Orvane;MDL:Wend 300";
-        PrinterModel printer(config);
-        ASSERT_TRUE(RunUpdate(printer, image, false));
-        EXPECT_EQ(printer.DeviceId(), "MFG:Orvane;MDL:Wend 300VER:2.5.-1.16;");
-    }
-}
-
-TEST(PrinterModelTest, DecodesVersionPrefixes) {
-    const std::uint8_t plain[4] = {0x03, 0x01, 0x07, 0x00};
     const std::uint8_t negative[4] = {0xFF, 0x80, 0xFF, 0xFF};
-    EXPECT_EQ(DecodeImageVersion(plain), "1.3.0.7");
     EXPECT_EQ(DecodeImageVersion(negative), "-128.255.-1.255");
+    const std::vector<std::uint8_t> image = MakeImage(8192);
+    PrinterModel plain(Config());
+    EXPECT_EQ(plain.GetOutcome(), Outcome::kUntouched);
+    ASSERT_TRUE(RunUpdate(plain, image));
+    EXPECT_EQ(plain.GetOutcome(), Outcome::kFlashed);
+    EXPECT_EQ(plain.FirmwareVersion(), "2.5.-1.16");
+    EXPECT_EQ(plain.DeviceId(), "MFG:Orvane;MDL:Wend 300;VER:2.5.-1.16;");
+    EXPECT_EQ(plain.DataBytes(), 8192u);
+
+    PrinterModel stripped(Config());
+    ASSERT_TRUE(RunUpdate(stripped, image, true));
+    EXPECT_EQ(stripped.GetOutcome(), Outcome::kFlashed);
+    EXPECT_EQ(stripped.FirmwareVersion(), "1.0.0.7");
+    EXPECT_EQ(stripped.DataBytes(), 8188u);
+
+    PrinterConfig config = Config();
+    config.deviceId = "MFG:Orvane;MDL:Wend 300";
+    PrinterModel unterminated(config);
+    ASSERT_TRUE(RunUpdate(unterminated, image));
+    EXPECT_EQ(unterminated.DeviceId(), "MFG:Orvane;MDL:Wend 300VER:2.5.-1.16;");
 }
 
 TEST(PrinterModelTest, AnswersTheDeviceIdWithTheDriversLengthPrefix) {
@@ -200,108 +188,73 @@ TEST(PrinterModelTest, AnswersTheDeviceIdWithTheDriversLengthPrefix) {
 
 TEST(PrinterModelTest, StageFaults) {
     const std::vector<std::uint8_t> image = MakeImage(100);
-    {  // no-ack: busy, then idle for ever; the wait for stage 2 cannot pass.
-        Fault fault;
-        fault.kind = FaultKind::kNoAck;
-        fault.stage = 2;
-        PrinterModel printer(Config({fault}));
-        SendStart(printer);
-        EXPECT_TRUE(WaitForStage(printer, 1));
-        SendImageInfo(printer, 94);
-        EXPECT_FALSE(WaitForStage(printer, 2));
-        EXPECT_EQ(ReadStatus(printer).word, kStatusIdle);
-        SendImageInfo(printer, 94);
-        EXPECT_EQ(ReadStatus(printer).word, kStatusBusy);
-        SendEnd(printer);
-        EXPECT_EQ(printer.GetOutcome(), Outcome::kFailed);
-    }
-    {  // no-ack of the last stage: all data arrived, yet the flash did not happen.
-        Fault fault;
-        fault.kind = FaultKind::kNoAck;
-        fault.stage = 255;
-        PrinterModel printer(Config({fault}));
-        EXPECT_FALSE(RunUpdate(printer, image, false));
-        EXPECT_EQ(printer.GetOutcome(), Outcome::kFailed);
-        EXPECT_EQ(printer.FirmwareVersion(), "1.0.0.7");
-    }
-    {  // wrong-stage: stage 1 is answered with stage 2.
-        Fault fault;
-        fault.kind = FaultKind::kWrongStage;
-        fault.stage = 1;
-        PrinterModel printer(Config({fault}, 1));
-        SendStart(printer);
-        EXPECT_EQ(ReadStatus(printer).word, kStatusBusy);
-        const Status status = ReadStatus(printer);
-        EXPECT_EQ(status.word, kStatusStageDone);
-        EXPECT_EQ(status.stage, 2);
-        EXPECT_FALSE(WaitForStage(printer, 1));
-    }
-    {  // idle-only: the updater passes every stage without a stage number.
-        Fault fault;
-        fault.kind = FaultKind::kIdleOnly;
-        PrinterModel printer(Config({fault}, 2));
-        EXPECT_TRUE(RunUpdate(printer, image, false));
-        EXPECT_EQ(printer.StatusReads(), 3u);
-        EXPECT_EQ(printer.GetOutcome(), Outcome::kFlashed);
-    }
-    {  // busy-forever
-        Fault fault;
-        fault.kind = FaultKind::kBusyForever;
-        PrinterModel printer(Config({fault}));
-        EXPECT_EQ(ReadStatus(printer).word, kStatusBusy);
-        EXPECT_FALSE(RunUpdate(printer, image, false));
-        EXPECT_EQ(printer.GetOutcome(), Outcome::kFailed);
-    }
+    PrinterModel noAck(Config({MakeFault(FaultKind::kNoAck, 2)}));  // busy, then idle for ever
+    Send(noAck, kStart);
+    EXPECT_TRUE(WaitForStage(noAck, 1));
+    SendImageInfo(noAck, 94);
+    EXPECT_FALSE(WaitForStage(noAck, 2));
+    EXPECT_EQ(ReadStatus(noAck).word, kStatusIdle);
+    SendImageInfo(noAck, 94);
+    EXPECT_EQ(ReadStatus(noAck).word, kStatusBusy);
+    Send(noAck, kEnd);
+    EXPECT_EQ(noAck.GetOutcome(), Outcome::kFailed);
+
+    // All data arrived, yet the flash did not happen.
+    PrinterModel noLastAck(Config({MakeFault(FaultKind::kNoAck, 255)}));
+    EXPECT_FALSE(RunUpdate(noLastAck, image));
+    EXPECT_EQ(noLastAck.GetOutcome(), Outcome::kFailed);
+    EXPECT_EQ(noLastAck.FirmwareVersion(), "1.0.0.7");
+
+    PrinterModel wrongStage(Config({MakeFault(FaultKind::kWrongStage, 1)}, 1));
+    Send(wrongStage, kStart);
+    EXPECT_EQ(ReadStatus(wrongStage).word, kStatusBusy);
+    const Status status = ReadStatus(wrongStage);
+    EXPECT_EQ(status.word, kStatusStageDone);
+    EXPECT_EQ(status.stage, 2);
+    EXPECT_FALSE(WaitForStage(wrongStage, 1));
+
+    // The updater passes every stage without a stage number.
+    PrinterModel idleOnly(Config({MakeFault(FaultKind::kIdleOnly)}, 2));
+    EXPECT_TRUE(RunUpdate(idleOnly, image));
+    EXPECT_EQ(idleOnly.StatusReads(), 3u);
+    EXPECT_EQ(idleOnly.GetOutcome(), Outcome::kFlashed);
+
+    PrinterModel busy(Config({MakeFault(FaultKind::kBusyForever)}));
+    EXPECT_EQ(ReadStatus(busy).word, kStatusBusy);
+    EXPECT_FALSE(RunUpdate(busy, image));
+    EXPECT_EQ(busy.GetOutcome(), Outcome::kFailed);
 }
 
 TEST(PrinterModelTest, IoFaults) {
-    {  // status-read-error after three good reads
-        Fault fault;
-        fault.kind = FaultKind::kStatusReadError;
-        fault.afterReads = 3;
-        PrinterModel printer(Config({fault}));
-        std::uint8_t record[12];
-        for (int i = 0; i < 3; ++i) {
-            EXPECT_EQ(printer.HandleRead(record, sizeof record), 12);
-        }
-        EXPECT_EQ(printer.HandleRead(record, sizeof record), -EIO);
-        EXPECT_EQ(printer.HandleRead(record, sizeof record), -EIO);
+    Fault readError = MakeFault(FaultKind::kStatusReadError);
+    readError.afterReads = 3;
+    PrinterModel reads(Config({readError}));
+    std::uint8_t buffer[1024];
+    for (ssize_t expected : {12, 12, 12, -EIO, -EIO}) {
+        EXPECT_EQ(reads.HandleRead(buffer, 12), expected);
     }
-    {  // write-error at a command: that write fails once and is not received
-        Fault fault;
-        fault.kind = FaultKind::kWriteError;
-        fault.command = "ImageInfoCommand";
-        fault.error = EPIPE;
-        PrinterModel printer(Config({fault}));
-        EXPECT_EQ(SendStart(printer), 12);
-        EXPECT_EQ(SendImageInfo(printer, 1), -EPIPE);
-        EXPECT_EQ(SendImageInfo(printer, 2), 12);
-        const nlohmann::json commands = printer.Transcript("/dev/usb/lp0")["commands"];
-        ASSERT_EQ(commands.size(), 2u);
-        EXPECT_EQ(commands[1]["words"][2], 2);
-    }
-    {  // no-device-id
-        Fault fault;
-        fault.kind = FaultKind::kNoDeviceId;
-        PrinterModel printer(Config({fault}));
-        std::uint8_t buffer[1024];
-        EXPECT_EQ(printer.HandleDeviceIdQuery(buffer, sizeof buffer), -EIO);
-        EXPECT_EQ(printer.DeviceIdQueries(), 1u);
-    }
-    {  // stall-read still answers the record once the stall is over
-        Fault fault;
-        fault.kind = FaultKind::kStallRead;
-        fault.atRead = 1;
-        fault.ms = 1;
-        PrinterModel printer(Config({fault}));
-        EXPECT_EQ(ReadStatus(printer).word, kStatusIdle);
-    }
-    {
-        Fault fault;
-        fault.kind = FaultKind::kHeld;
-        EXPECT_TRUE(PrinterModel(Config({fault})).Held());
-        EXPECT_FALSE(PrinterModel(Config()).Held());
-    }
+
+    // The failing write is not received, and only the first write of that command fails.
+    Fault writeError = MakeFault(FaultKind::kWriteError);
+    writeError.command = "ImageInfoCommand";
+    writeError.error = EPIPE;
+    PrinterModel writes(Config({writeError}));
+    EXPECT_EQ(Send(writes, kStart), 12);
+    EXPECT_EQ(SendImageInfo(writes, 1), -EPIPE);
+    EXPECT_EQ(SendImageInfo(writes, 2), 12);
+    const nlohmann::json commands = writes.Transcript("/dev/usb/lp0")["commands"];
+    ASSERT_EQ(commands.size(), 2u);
+    EXPECT_EQ(commands[1]["words"][2], 2);
+
+    PrinterModel noId(Config({MakeFault(FaultKind::kNoDeviceId)}));
+    EXPECT_EQ(noId.HandleDeviceIdQuery(buffer, sizeof buffer), -EIO);
+    EXPECT_EQ(noId.DeviceIdQueries(), 1u);
+
+    // A stalled read still answers the record once the stall is over.
+    Fault stall = MakeFault(FaultKind::kStallRead);
+    stall.ms = 1;
+    PrinterModel stalled(Config({stall}));
+    EXPECT_EQ(ReadStatus(stalled).word, kStatusIdle);
 }
 
 TEST(PrinterModelTest, DataFaultsStrikeTheChunkHoldingTheByte) {
@@ -318,17 +271,16 @@ TEST(PrinterModelTest, DataFaultsStrikeTheChunkHoldingTheByte) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(FaultKindName(c.kind));
-        Fault fault;
-        fault.kind = c.kind;
+        Fault fault = MakeFault(c.kind);
         fault.atDataByte = 5000;
         PrinterModel printer(Config({fault}));
-        SendStart(printer);
+        Send(printer, kStart);
         SendImageInfo(printer, 8186);
-        SendDataHeader(printer, 8192);
+        Send(printer, kDataHeader, 8192);
         EXPECT_EQ(printer.HandleWrite(image.data(), 4096), 4096);
         EXPECT_EQ(printer.HandleWrite(image.data() + 4096, 4096), c.secondChunkResult);
         EXPECT_EQ(printer.DataBytes(), c.dataBytes);
-        SendEnd(printer);
+        Send(printer, kEnd);
         const nlohmann::json transcript = printer.Transcript("/dev/usb/lp0");
         EXPECT_EQ(transcript["outcome"], "failed");
         if (c.kind == FaultKind::kDisconnect) {
@@ -350,14 +302,13 @@ TEST(PrinterModelTest, TranscriptRecordsWhatArrived) {
     printer.HandleOpen();
     std::uint8_t id[1024];
     printer.HandleDeviceIdQuery(id, sizeof id);
-    SendStart(printer);
+    Send(printer, kStart);
     ReadStatus(printer);
     Send(printer, 0x99, 1, 2);
-    SendDataHeader(printer, 3);
-    const std::uint8_t abc[3] = {'a', 'b', 'c'};
-    printer.HandleWrite(abc, 3);
-    const std::uint8_t odd[5] = {1, 2, 3, 4, 5};
-    printer.HandleWrite(odd, 5);
+    Send(printer, kDataHeader, 3);
+    const std::uint8_t bytes[8] = {'a', 'b', 'c', 1, 2, 3, 4, 5};
+    printer.HandleWrite(bytes, 3);
+    printer.HandleWrite(bytes + 3, 5);
 
     const nlohmann::json expected = {
         {"devicePath", "/dev/usb/lp3"},
@@ -386,8 +337,7 @@ TEST(PrinterModelTest, HandlersAndObserversMayRunOnDifferentThreads) {
     PrinterModel printer(Config({}, 1));
     std::atomic<bool> done{false};
     std::thread device([&] {
-        const std::vector<std::uint8_t> image = MakeImage(9000);
-        RunUpdate(printer, image, false);
+        RunUpdate(printer, MakeImage(9000));
         done = true;
     });
     while (!done) {

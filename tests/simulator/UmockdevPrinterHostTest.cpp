@@ -17,21 +17,15 @@
 namespace simulator {
 namespace {
 
-struct UsbNode {
-    std::string interfaceClass;
-    std::string idVendor;
-    std::string idProduct;
-    std::string serial;
-};
-
 std::string Attribute(udev_device* device, const char* name) {
-    const char* value = udev_device_get_sysattr_value(device, name);
+    const char* value = device != nullptr ? udev_device_get_sysattr_value(device, name) : nullptr;
     return value != nullptr ? value : "";
 }
 
-// What an enumeration of usbmisc devices sees, by device node, as the device layer looks.
-std::map<std::string, UsbNode> Enumerate() {
-    std::map<std::string, UsbNode> nodes;
+// What an enumeration of usbmisc devices sees, as the device layer looks: by device node,
+// "<interface class> <idVendor>:<idProduct> <serial>".
+std::map<std::string, std::string> Enumerate() {
+    std::map<std::string, std::string> nodes;
     udev* context = udev_new();
     udev_enumerate* enumerate = udev_enumerate_new(context);
     udev_enumerate_add_match_subsystem(enumerate, "usbmisc");
@@ -43,21 +37,14 @@ std::map<std::string, UsbNode> Enumerate() {
         if (device == nullptr) {
             continue;
         }
-        UsbNode node;
-        udev_device* interface =
-            udev_device_get_parent_with_subsystem_devtype(device, "usb", "usb_interface");
         udev_device* usb =
             udev_device_get_parent_with_subsystem_devtype(device, "usb", "usb_device");
-        if (interface != nullptr) {
-            node.interfaceClass = Attribute(interface, "bInterfaceClass");
-        }
-        if (usb != nullptr) {
-            node.idVendor = Attribute(usb, "idVendor");
-            node.idProduct = Attribute(usb, "idProduct");
-            node.serial = Attribute(usb, "serial");
-        }
         const char* devnode = udev_device_get_devnode(device);
-        nodes[devnode != nullptr ? devnode : "?"] = node;
+        nodes[devnode != nullptr ? devnode : "?"] =
+            Attribute(udev_device_get_parent_with_subsystem_devtype(device, "usb", "usb_interface"),
+                      "bInterfaceClass") +
+            " " + Attribute(usb, "idVendor") + ":" + Attribute(usb, "idProduct") + " " +
+            Attribute(usb, "serial");
         udev_device_unref(device);
     }
     udev_enumerate_unref(enumerate);
@@ -82,6 +69,12 @@ PrinterConfig Printer(const std::string& deviceId, std::vector<Fault> faults = {
     return config;
 }
 
+Fault MakeFault(FaultKind kind) {
+    Fault fault;
+    fault.kind = kind;
+    return fault;
+}
+
 TEST(UmockdevPrinterHostTest, PrintersAreUsbPrinterNodesThatTheModelAnswers) {
     UmockdevPrinterHost host;
     PrinterConfig first = Printer("MFG:Orvane;MDL:Wend 300;VER:1.0.0.7;");
@@ -94,15 +87,10 @@ TEST(UmockdevPrinterHostTest, PrintersAreUsbPrinterNodesThatTheModelAnswers) {
     EXPECT_EQ(host.PrinterCount(), 2u);
     EXPECT_EQ(host.DevicePath(1), "/dev/usb/lp2");
 
-    const std::map<std::string, UsbNode> nodes = Enumerate();
-    ASSERT_EQ(nodes.size(), 3u);
-    EXPECT_EQ(nodes.at("/dev/usb/lp0").interfaceClass, "07");
-    EXPECT_EQ(nodes.at("/dev/usb/lp0").idVendor, "04b8");
-    EXPECT_EQ(nodes.at("/dev/usb/lp0").idProduct, "0202");
-    EXPECT_EQ(nodes.at("/dev/usb/lp0").serial, "XY42");
-    EXPECT_EQ(nodes.at("/dev/usb/lp1").interfaceClass, "ff");
-    EXPECT_EQ(nodes.at("/dev/usb/lp2").interfaceClass, "07");
-    EXPECT_EQ(nodes.at("/dev/usb/lp2").serial, "SIM0002");
+    const std::map<std::string, std::string> expected = {{"/dev/usb/lp0", "07 04b8:0202 XY42"},
+                                                         {"/dev/usb/lp1", "ff 1209:0002 OTHER"},
+                                                         {"/dev/usb/lp2", "07 1209:0001 SIM0002"}};
+    EXPECT_EQ(Enumerate(), expected);
 
     const int fd = open("/dev/usb/lp0", O_RDWR);
     ASSERT_GE(fd, 0);
@@ -135,17 +123,12 @@ TEST(UmockdevPrinterHostTest, PrintersAreUsbPrinterNodesThatTheModelAnswers) {
 
 TEST(UmockdevPrinterHostTest, FaultsReachTheCaller) {
     UmockdevPrinterHost host;
-    Fault held;
-    held.kind = FaultKind::kHeld;
-    Fault noId;
-    noId.kind = FaultKind::kNoDeviceId;
-    Fault commandError;
-    commandError.kind = FaultKind::kWriteError;
+    Fault commandError = MakeFault(FaultKind::kWriteError);
     commandError.command = "StartCommand";
-    Fault shortWrite;
-    shortWrite.kind = FaultKind::kShortWrite;
+    Fault shortWrite = MakeFault(FaultKind::kShortWrite);
     shortWrite.atDataByte = 100;
-    ASSERT_FALSE(host.AddPrinter(Printer("MFG:A;MDL:B;", {held})).empty());
+    const Fault noId = MakeFault(FaultKind::kNoDeviceId);
+    ASSERT_FALSE(host.AddPrinter(Printer("MFG:A;MDL:B;", {MakeFault(FaultKind::kHeld)})).empty());
     ASSERT_FALSE(host.AddPrinter(Printer("MFG:A;MDL:B;", {noId, commandError, shortWrite})).empty())
         << host.error();
 
@@ -173,8 +156,7 @@ TEST(UmockdevPrinterHostTest, FaultsReachTheCaller) {
 
 TEST(UmockdevPrinterHostTest, VanishedAndRemovedPrintersLeaveTheBus) {
     UmockdevPrinterHost host;
-    Fault disconnect;
-    disconnect.kind = FaultKind::kDisconnect;
+    Fault disconnect = MakeFault(FaultKind::kDisconnect);
     disconnect.atDataByte = 0;
     ASSERT_FALSE(host.AddPrinter(Printer("MFG:A;MDL:B;", {disconnect})).empty());
     ASSERT_FALSE(host.AddPrinter(Printer("MFG:A;MDL:C;")).empty());
