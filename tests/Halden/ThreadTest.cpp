@@ -68,7 +68,7 @@ private:
 
 }  // namespace
 
-TEST(Event, AutoResetLetsOneWaitThroughManualResetStays) {
+TEST(Event, AutoResetLetsOneWaitThroughManualResetStaysAndWaitersWake) {
     Event autoReset(false, false);
     EXPECT_FALSE(autoReset.Wait(0));
     EXPECT_TRUE(autoReset.SetEvent());
@@ -83,13 +83,10 @@ TEST(Event, AutoResetLetsOneWaitThroughManualResetStays) {
     EXPECT_FALSE(manual.Wait(0));
     EXPECT_TRUE(manual.Release());
     EXPECT_NE(manual.GetHandle(), nullptr);
-}
 
-TEST(Event, WakesAWaiterOnAnotherThread) {
-    Event event(false, false);
     std::atomic<bool> woke{false};
-    std::thread waiter([&] { woke = event.Wait(kInfiniteTimeout); });
-    event.SetEvent();
+    std::thread waiter([&] { woke = autoReset.Wait(kInfiniteTimeout); });
+    autoReset.SetEvent();
     waiter.join();
     EXPECT_TRUE(woke);
 }

@@ -40,28 +40,36 @@ RecordingLog Accepting(std::set<std::string> names) {
 
 }  // namespace
 
-TEST(XercesXMLParser, UnacceptedDocumentElementIsSkippedWhole) {
-    const ParseRun run = Parse("<doc a='1'><x>text<y/></x></doc>");
-    EXPECT_TRUE(run.result);
-    EXPECT_EQ(run.events, (Events{"root start:doc", "finish:root", "delete:root"}));
-    EXPECT_TRUE(run.errorText.empty());
-}
-
-TEST(XercesXMLParser, SkipCoversNestedUnknownElementsAndTheParentFinishes) {
-    const ParseRun run =
-        Parse("<doc><k><u1><u2><u3>deep</u3></u2>t</u1></k><k2/></doc>", Accepting({"doc", "k"}));
-    EXPECT_TRUE(run.result);
-    EXPECT_EQ(run.events,
-              (Events{"root start:doc", "doc start:k", "k start:u1", "finish:k", "delete:k",
-                      "doc start:k2", "finish:doc", "delete:doc", "finish:root", "delete:root"}));
-}
-
-TEST(XercesXMLParser, TextAroundAChildIsDeliveredAtTheBoundaries) {
-    const ParseRun run = Parse("<doc>a<c>in</c>b</doc>", Accepting({"doc", "c"}));
-    EXPECT_TRUE(run.result);
-    EXPECT_EQ(run.events, (Events{"root start:doc", "doc text:a", "doc start:c", "c text:in",
-                                  "finish:c", "delete:c", "doc text:b", "finish:doc", "delete:doc",
-                                  "finish:root", "delete:root"}));
+TEST(XercesXMLParser, StatesSeeTheirElementsTextAndEnds) {
+    struct Case {
+        std::string xml;
+        std::set<std::string> accepted;
+        Events events;
+    };
+    const std::vector<Case> cases = {
+        // An unaccepted document element is skipped whole.
+        {"<doc a='1'><x>text<y/></x></doc>", {}, {"root start:doc", "finish:root", "delete:root"}},
+        // One skip covers nested unknown elements, and the parent still finishes.
+        {"<doc><k><u1><u2><u3>deep</u3></u2>t</u1></k><k2/></doc>",
+         {"doc", "k"},
+         {"root start:doc", "doc start:k", "k start:u1", "finish:k", "delete:k", "doc start:k2",
+          "finish:doc", "delete:doc", "finish:root", "delete:root"}},
+        // Text around a child is delivered at the boundaries.
+        {"<doc>a<c>in</c>b</doc>",
+         {"doc", "c"},
+         {"root start:doc", "doc text:a", "doc start:c", "c text:in", "finish:c", "delete:c",
+          "doc text:b", "finish:doc", "delete:doc", "finish:root", "delete:root"}},
+        {"<!DOCTYPE doc [<!ENTITY who 'Orvane'>]><doc>by &who;</doc>",
+         {"doc"},
+         {"root start:doc", "doc text:by Orvane", "finish:doc", "delete:doc", "finish:root",
+          "delete:root"}},
+    };
+    for (const Case& c : cases) {
+        const ParseRun run = Parse(c.xml, Accepting(c.accepted));
+        EXPECT_TRUE(run.result) << c.xml;
+        EXPECT_EQ(run.events, c.events) << c.xml;
+        EXPECT_TRUE(run.errorText.empty()) << c.xml;
+    }
 }
 
 TEST(XercesXMLParser, WhitespaceOnlyTextIsDroppedOtherTextKeptWhole) {
@@ -146,42 +154,29 @@ TEST(XercesXMLParser, MalformedDocumentsFailAndReleaseOpenStates) {
     }
 }
 
-TEST(XercesXMLParser, MissingFileNeverPushesTheRootButReleasesIt) {
+// Without a document to read the root is never pushed, yet released; a null root fails at the
+// document element.
+TEST(XercesXMLParser, MissingFileUnconvertiblePathAndNullRoot) {
     XmlTestFiles files;
     RecordingLog log;
     Halden::XercesXMLParser parser;
     EXPECT_FALSE(parser.parse(files.dir() + "/absent.xml", new RecordingState(&log, "root")));
     EXPECT_EQ(log.events, (Events{"delete:root"}));
     EXPECT_NE(parser.GetErrorText().find("absent.xml"), std::string::npos);
-}
 
-TEST(XercesXMLParser, UnconvertibleWidePathThrowsAndReleasesTheRoot) {
     const std::string previous = std::setlocale(LC_CTYPE, nullptr);
     std::setlocale(LC_CTYPE, "C");
-    RecordingLog log;
-    Halden::XercesXMLParser parser;
+    log.events.clear();
     EXPECT_THROW(parser.parse(std::wstring(L"/tmp/\u00e9.xml"), new RecordingState(&log, "root")),
                  Halden::TSException);
     EXPECT_EQ(log.events, (Events{"delete:root"}));
     std::setlocale(LC_CTYPE, previous.c_str());
-}
 
-TEST(XercesXMLParser, WidePathParses) {
-    XmlTestFiles files;
-    RecordingLog log;
-    Halden::XercesXMLParser parser;
-    EXPECT_TRUE(parser.parse(files.WriteWide("w.xml", "<doc/>"), new RecordingState(&log, "root")));
-    EXPECT_EQ(log.events.back(), "delete:root");
-}
-
-TEST(XercesXMLParser, NullRootFailsAtTheDocumentElement) {
-    XmlTestFiles files;
-    Halden::XercesXMLParser parser;
     EXPECT_FALSE(parser.parse(files.Write("doc.xml", "<doc/>"), nullptr));
     EXPECT_EQ(parser.GetErrorText(), "Invalid context state (current state is NULL)");
 }
 
-// Hostile input ends cleanly: a bounded failure or a normal success, never a hang or a crash.
+// Expansion bombs are bounded: many expansions by their count, few large ones by the text size.
 TEST(XercesXMLParser, HostileDocumentsEndCleanly) {
     std::string laughs = "<!DOCTYPE doc [<!ENTITY a0 'lol'>";
     for (int i = 1; i <= 12; ++i) {
@@ -191,22 +186,12 @@ TEST(XercesXMLParser, HostileDocumentsEndCleanly) {
         }
         laughs += "<!ENTITY a" + std::to_string(i) + " '" + refs + "'>";
     }
-    laughs += "]><doc>&a12;</doc>";
-    ParseRun run = Parse(laughs, Accepting({"doc"}));
+    ParseRun run = Parse(laughs + "]><doc>&a12;</doc>", Accepting({"doc"}));
     EXPECT_FALSE(run.result);
     EXPECT_NE(run.errorText.find("entity expansions"), std::string::npos) << run.errorText;
 
-    run = Parse("<!DOCTYPE doc SYSTEM 'no-such.dtd'><doc/>", Accepting({"doc"}));
-    EXPECT_FALSE(run.result);
-    EXPECT_NE(run.errorText.find("no-such.dtd"), std::string::npos) << run.errorText;
-
-    run = Parse("<!DOCTYPE doc [<!ENTITY e SYSTEM 'no-such.txt'>]><doc>&e;</doc>",
-                Accepting({"doc"}));
-    EXPECT_FALSE(run.result);
-
-    // Few expansions of a large entity: bounded by the text limit instead.
-    const std::string chunk(64 * 1024, 'q');
-    std::string quadratic = "<!DOCTYPE doc [<!ENTITY big '" + chunk + "'>]><doc>";
+    std::string quadratic =
+        "<!DOCTYPE doc [<!ENTITY big '" + std::string(64 * 1024, 'q') + "'>]><doc>";
     for (int i = 0; i < 1100; ++i) {
         quadratic += "&big;<s/>";
     }
@@ -214,30 +199,13 @@ TEST(XercesXMLParser, HostileDocumentsEndCleanly) {
     EXPECT_FALSE(run.result);
     EXPECT_EQ(run.errorText, "The document's text exceeds 67108864 bytes");
 
-    const int depth = 20000;
-    std::string deep;
-    for (int i = 0; i < depth; ++i) {
-        deep += "<n>";
-    }
-    for (int i = 0; i < depth; ++i) {
-        deep += "</n>";
-    }
-    run = Parse("<doc>" + deep + "</doc>", Accepting({"doc"}));
-    EXPECT_TRUE(run.result);
-
-    run = Parse("<doc>" + deep, Accepting({"doc"}));
+    run = Parse("<!DOCTYPE doc SYSTEM 'no-such.dtd'><doc/>", Accepting({"doc"}));
     EXPECT_FALSE(run.result);
-    EXPECT_EQ(run.events.back(), "delete:root");
+    EXPECT_NE(run.errorText.find("no-such.dtd"), std::string::npos) << run.errorText;
 
+    // Text split by the library's buffers still arrives as one piece.
     const std::string big(4 * 1024 * 1024, 'x');
     run = Parse("<doc>" + big + "</doc>", Accepting({"doc"}));
     EXPECT_TRUE(run.result);
-    EXPECT_EQ(run.events[1].size(), std::string("doc text:").size() + big.size());
-}
-
-TEST(XercesXMLParser, InternalEntitiesAndAttributesReachTheStates) {
-    const ParseRun run =
-        Parse("<!DOCTYPE doc [<!ENTITY who 'Orvane'>]><doc>by &who;</doc>", Accepting({"doc"}));
-    EXPECT_TRUE(run.result);
-    EXPECT_EQ(run.events[1], "doc text:by Orvane");
+    EXPECT_EQ(run.events[1], "doc text:" + big);
 }
