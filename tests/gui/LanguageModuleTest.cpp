@@ -11,23 +11,16 @@ namespace {
 
 TEST(LanguageModuleTest, EveryRowOfTheTable) {
     const std::vector<std::pair<std::uint16_t, std::wstring>> rows = {
-        {0x0404, L"Reflasher_chh.DLL"}, {0x0804, L"Reflasher_chs.DLL"},
-        {0x0C04, L"Reflasher_chs.DLL"}, {0x1004, L"Reflasher_chs.DLL"},
-        {0x1404, L"Reflasher_chs.DLL"}, {0x0004, L"Reflasher_chs.DLL"},
-        {0x0405, L"Reflasher_csy.DLL"}, {0x0407, L"Reflasher_deu.DLL"},
-        {0x0807, L"Reflasher_deu.DLL"}, {0x0C07, L"Reflasher_deu.DLL"},
-        {0x040A, L"Reflasher_esp.DLL"}, {0x0C0A, L"Reflasher_esp.DLL"},
-        {0x040C, L"Reflasher_fra.DLL"}, {0x0C0C, L"Reflasher_fra.DLL"},
-        {0x0410, L"Reflasher_ita.DLL"}, {0x0411, L"Reflasher_jpn.DLL"},
-        {0x0412, L"Reflasher_kor.DLL"}, {0x0415, L"Reflasher_plk.DLL"},
-        {0x0416, L"Reflasher_ptb.DLL"}, {0x0816, L"Reflasher_ptb.DLL"},
-        {0x0419, L"Reflasher_rus.DLL"}, {0x041F, L"Reflasher_trk.DLL"},
-        {0x0409, L"Reflasher_enu.DLL"}, {0x0809, L"Reflasher_enu.DLL"},
-        {0x0413, L"Reflasher_enu.DLL"}, {0x0000, L"Reflasher_enu.DLL"},
-        {0x041D, L"Reflasher_enu.DLL"}, {0x0422, L"Reflasher_enu.DLL"},
+        {0x0404, L"chh"}, {0x0804, L"chs"}, {0x0C04, L"chs"}, {0x1004, L"chs"}, {0x1404, L"chs"},
+        {0x0004, L"chs"}, {0x0405, L"csy"}, {0x0407, L"deu"}, {0x0807, L"deu"}, {0x0C07, L"deu"},
+        {0x040A, L"esp"}, {0x0C0A, L"esp"}, {0x040C, L"fra"}, {0x0C0C, L"fra"}, {0x0410, L"ita"},
+        {0x0411, L"jpn"}, {0x0412, L"kor"}, {0x0415, L"plk"}, {0x0416, L"ptb"}, {0x0816, L"ptb"},
+        {0x0419, L"rus"}, {0x041F, L"trk"}, {0x0409, L"enu"}, {0x0809, L"enu"}, {0x0413, L"enu"},
+        {0x0000, L"enu"}, {0x041D, L"enu"}, {0x0422, L"enu"},
     };
-    for (const auto& [id, module] : rows) {
-        EXPECT_EQ(LanguageModule::ModuleName(id), module) << std::hex << id;
+    for (const auto& [id, language] : rows) {
+        EXPECT_EQ(LanguageModule::ModuleName(id), L"Reflasher_" + language + L".DLL")
+            << std::hex << id;
     }
 }
 

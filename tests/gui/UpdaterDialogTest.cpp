@@ -151,12 +151,16 @@ TEST_F(UpdaterDialogTest, ModelNamesAndCounterFormatComeFromTheModule) {
     EXPECT_EQ(Rows(), expected);
 }
 
-TEST_F(UpdaterDialogTest, EmptyListWithoutPrinters) {
+TEST_F(UpdaterDialogTest, EmptyListWithoutPrintersAndExitCloses) {
     Open();
     EXPECT_EQ(List()->topLevelItemCount(), 0);
     EXPECT_FALSE(ChooseButton()->isEnabled());
     EXPECT_FALSE(UpdateButton()->isEnabled());
     EXPECT_TRUE(ExitButton()->isEnabled());
+    ExitButton()->click();
+    QCoreApplication::sendPostedEvents(dialog_.get());  // the close request is posted
+    EXPECT_FALSE(dialog_->isVisible());
+    EXPECT_TRUE(prompter_.shown.empty());
 }
 
 struct ChoiceCase {
@@ -320,13 +324,20 @@ TEST_F(UpdaterDialogTest, ASuccessfulUpdateReportsAndFindsThePrintersAgain) {
     EXPECT_EQ(List()->topLevelItem(1)->text(1), "1.5.0.0");
 }
 
-TEST_F(UpdaterDialogTest, AFailedUpdateShowsTheErrorAndKeepsTheFile) {
+TEST_F(UpdaterDialogTest, AnUpdateNeedsConfirmationAndAFailureKeepsTheFile) {
     simulator::Fault fault;
     fault.kind = simulator::FaultKind::kWriteError;
     fault.command = "ImageInfoCommand";
     AddPrinter(kHeron10, {fault});
     Open();
     Choose(File("HERON_210.fw", FirmwareBytes(2, 1, 0, 0)));
+    prompter_.answers = {QDialog::Rejected};
+    UpdateButton()->click();
+    EXPECT_EQ(prompter_.shown, std::vector<QString>{"135"});
+    EXPECT_TRUE(UpdateButton()->isEnabled());
+    EXPECT_TRUE(List()->isEnabled());
+    EXPECT_TRUE(host_.Printer(0).Transcript(host_.DevicePath(0))["commands"].empty());
+
     UpdateButton()->click();
     ASSERT_TRUE(WaitForFinal());
 
@@ -338,18 +349,6 @@ TEST_F(UpdaterDialogTest, AFailedUpdateShowsTheErrorAndKeepsTheFile) {
     EXPECT_EQ(Text(1010), "2.1.0.0");
     EXPECT_TRUE(UpdateButton()->isEnabled());
     EXPECT_TRUE(ExitButton()->isEnabled());
-}
-
-TEST_F(UpdaterDialogTest, AnUpdateStartsOnlyAfterConfirmation) {
-    AddPrinter(kHeron10);
-    Open();
-    Choose(File("HERON_210.fw", FirmwareBytes(2, 1, 0, 0)));
-    prompter_.answers = {QDialog::Rejected};
-    UpdateButton()->click();
-    EXPECT_EQ(prompter_.shown, std::vector<QString>{"135"});
-    EXPECT_TRUE(UpdateButton()->isEnabled());
-    EXPECT_TRUE(List()->isEnabled());
-    EXPECT_EQ(host_.Printer(0).GetOutcome(), simulator::Outcome::kUntouched);
 }
 
 TEST_F(UpdaterDialogTest, CloseEscapeAndEnterAreRefusedWhileUpdating) {
@@ -377,15 +376,6 @@ TEST_F(UpdaterDialogTest, CloseEscapeAndEnterAreRefusedWhileUpdating) {
     QTest::keyClick(dialog_.get(), Qt::Key_Escape);
     EXPECT_TRUE(prompter_.shown.empty());
     EXPECT_FALSE(dialog_->isVisible());
-}
-
-TEST_F(UpdaterDialogTest, ExitClosesWhenIdle) {
-    AddPrinter(kHeron10);
-    Open();
-    ExitButton()->click();
-    QCoreApplication::sendPostedEvents(dialog_.get());  // the close request is posted
-    EXPECT_FALSE(dialog_->isVisible());
-    EXPECT_TRUE(prompter_.shown.empty());
 }
 
 TEST_F(UpdaterDialogTest, ProgressFollowsTheBytesAndIgnoresAZeroTotal) {
