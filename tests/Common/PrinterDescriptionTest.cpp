@@ -6,6 +6,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "Common/Headers/PrinterDescription.h"
@@ -14,30 +15,19 @@
 namespace {
 
 void ExpectDefaultsBesideIds(const PrinterDescription& d) {
-    EXPECT_EQ(d.productName, "Unknown");
-    EXPECT_EQ(d.longName, "Unknown");
-    EXPECT_EQ(d.shortName, "Unknown");
-    EXPECT_EQ(d.productNameResourceId, -1);
-    EXPECT_EQ(d.longNameResourceId, -1);
-    EXPECT_EQ(d.shortNameResourceId, -1);
-    EXPECT_EQ(d.mediaRemaining, -1);
-    EXPECT_EQ(d.dragAndDrop, -1);
-    EXPECT_EQ(d.firmwareCrcVerify, -1);
-    EXPECT_TRUE(d.icon.empty());
-    EXPECT_EQ(d.rotate, 0);
-    EXPECT_TRUE(d.lutNames.empty());
-    EXPECT_TRUE(d.defaultLut.empty());
-    EXPECT_TRUE(d.defaultHead.empty());
-    EXPECT_TRUE(d.heads.empty());
-    EXPECT_TRUE(d.papers.empty());
-    EXPECT_TRUE(d.donorMediaMappings.empty());
-    EXPECT_TRUE(d.mediaCapacities.empty());
-    EXPECT_TRUE(d.paperIdsByReportedSize.empty());
-    EXPECT_TRUE(d.sendToPrinterAs.empty());
+    const std::string unknown = "Unknown";
+    EXPECT_EQ(std::tie(d.productName, d.longName, d.shortName),
+              std::tie(unknown, unknown, unknown));
+    EXPECT_EQ(std::make_tuple(d.productNameResourceId, d.longNameResourceId, d.shortNameResourceId,
+                              d.mediaRemaining, d.dragAndDrop, d.firmwareCrcVerify, d.rotate),
+              std::make_tuple(-1, -1, -1, -1, -1, -1, 0));
     EXPECT_FALSE(d.stripVersionBytes);
-    EXPECT_TRUE(d.connections.empty());
     EXPECT_TRUE(d.requiresReboot);
-    EXPECT_TRUE(d.customProperties.empty());
+    EXPECT_TRUE(d.icon.empty() && d.lutNames.empty() && d.defaultLut.empty() &&
+                d.defaultHead.empty() && d.heads.empty() && d.papers.empty() &&
+                d.donorMediaMappings.empty() && d.mediaCapacities.empty() &&
+                d.paperIdsByReportedSize.empty() && d.sendToPrinterAs.empty() &&
+                d.connections.empty() && d.customProperties.empty());
 }
 
 // The message of the TSException thrown by f, which must also carry no file and line 0.
@@ -185,7 +175,6 @@ TEST(ConnectionType, PrintWritesTheExactForms) {
     };
     const Case cases[] = {
         {boost::make_shared<USBConnection>(1), 0, "USBConnection: { outputFormat = 1 }"},
-        {boost::make_shared<USBConnection>(-7), 0, "USBConnection: { outputFormat = -7 }"},
         {boost::make_shared<NetworkConnection>(2, 1), 1,
          "NetworkConnection: { outputFormat = 2, discoveryProtocol = 1 }"},
         {boost::make_shared<NetworkConnection>(1, 2), 1,

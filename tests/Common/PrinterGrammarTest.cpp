@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
+#include <tuple>
 
 #include "tests/Common/DescriptionLoadSupport.h"
 
@@ -55,13 +56,9 @@ TEST(PrinterGrammar, RecordsKeepDocumentOrderAndAFailedPrinterNeverArrives) {
 
 TEST(PrinterGrammar, EmptyPrinterKeepsTheDefaults) {
     const PrinterDescription d = LoadOnePrinter("stray text<unknown a='1'><names/></unknown>");
-    EXPECT_EQ(d.shortName, "Unknown");
-    EXPECT_EQ(d.shortNameResourceId, -1);
-    EXPECT_EQ(d.firmwareCrcVerify, -1);
-    EXPECT_EQ(d.rotate, 0);
-    EXPECT_FALSE(d.stripVersionBytes);
-    EXPECT_TRUE(d.requiresReboot);
-    EXPECT_TRUE(d.heads.empty());
+    EXPECT_EQ(std::make_tuple(d.shortName, d.shortNameResourceId, d.firmwareCrcVerify, d.rotate,
+                              d.stripVersionBytes, d.requiresReboot, d.heads.size()),
+              std::make_tuple("Unknown", -1, -1, 0, false, true, 0u));
 }
 
 TEST(PrinterGrammar, NamesIconAndRotate) {
@@ -70,14 +67,10 @@ TEST(PrinterGrammar, NamesIconAndRotate) {
         "</longname><shortname resourceId='7'>first</shortname><shortname resourceId='8'>"
         "second</shortname><other resourceId='x'/></names>"
         "<icon>a.ico</icon><icon>b.ico</icon><rotate/>");
-    EXPECT_EQ(d.productName, "P");
-    EXPECT_EQ(d.productNameResourceId, 12);
-    EXPECT_EQ(d.longName, " L ");
-    EXPECT_EQ(d.longNameResourceId, 0);
-    EXPECT_EQ(d.shortName, "second");
-    EXPECT_EQ(d.shortNameResourceId, 8);
-    EXPECT_EQ(d.icon, "b.ico");
-    EXPECT_EQ(d.rotate, 2);
+    EXPECT_EQ(
+        std::make_tuple(d.productName, d.productNameResourceId, d.longName, d.longNameResourceId,
+                        d.shortName, d.shortNameResourceId, d.icon, d.rotate),
+        std::make_tuple("P", 12, " L ", 0, "second", 8, "b.ico", 2));
 
     EXPECT_EQ(LoadOnePrinter("<names><productname resourceId='3'/></names>").productName, "");
     ExpectFailures({
@@ -95,11 +88,9 @@ TEST(PrinterGrammar, TriStatesAndFirmwareFlags) {
         "<drag-and-drop supported='true'/><firmware-crc-verify supported='false'/>"
         "<mediaRemaining supported='false'/><mediaRemaining supported='true'/>"
         "<firmware stripVersionBytes='true' requires-reboot='false'/>");
-    EXPECT_EQ(d.dragAndDrop, 1);
-    EXPECT_EQ(d.firmwareCrcVerify, 0);
-    EXPECT_EQ(d.mediaRemaining, 1);
-    EXPECT_TRUE(d.stripVersionBytes);
-    EXPECT_FALSE(d.requiresReboot);
+    EXPECT_EQ(std::make_tuple(d.dragAndDrop, d.firmwareCrcVerify, d.mediaRemaining,
+                              d.stripVersionBytes, d.requiresReboot),
+              std::make_tuple(1, 0, 1, true, false));
 
     ExpectFailures({
         {"<drag-and-drop/>", "Missing \"supported\" attribute!"},
@@ -153,20 +144,20 @@ TEST(PrinterGrammar, HeadsLastWinsWithModulesAndSpecs) {
     const HeadDefinition& h = d.heads.at("H");
     EXPECT_EQ(h.id, "H");
     ASSERT_EQ(h.lutModules.size(), 2u);
-    EXPECT_EQ(h.lutModules[0].lutRef, "r");
-    EXPECT_EQ(h.lutModules[0].name, "n");
-    EXPECT_EQ(h.lutModules[0].donor, -1);
-    EXPECT_EQ(h.lutModules[0].media, -4);
-    EXPECT_EQ(h.lutModules[1].donor, 16);
-    EXPECT_EQ(h.lutModules[1].media, -1);
+    const auto lut = [&](int i) {
+        const LutModule& m = h.lutModules[i];
+        return std::make_tuple(m.lutRef, m.name, m.donor, m.media);
+    };
+    EXPECT_EQ(lut(0), std::make_tuple("r", "n", -1, -4));
+    EXPECT_EQ(lut(1), std::make_tuple("", "", 16, -1));
     ASSERT_EQ(h.firmwareNameSpecs.size(), 3u);
-    EXPECT_EQ(h.firmwareNameSpecs[0].prefix, "");
-    EXPECT_EQ(h.firmwareNameSpecs[0].extension, "bin");
-    EXPECT_EQ(h.firmwareNameSpecs[0].versionFormat, 1);
-    EXPECT_EQ(h.firmwareNameSpecs[1].prefix, " B ");
-    EXPECT_EQ(h.firmwareNameSpecs[1].extension, "fw");
-    EXPECT_EQ(h.firmwareNameSpecs[1].versionFormat, 2);
-    EXPECT_EQ(h.firmwareNameSpecs[2].versionFormat, 0);
+    const auto spec = [&](int i) {
+        const FirmwareNameSpec& f = h.firmwareNameSpecs[i];
+        return std::make_tuple(f.prefix, f.extension, f.versionFormat);
+    };
+    EXPECT_EQ(spec(0), std::make_tuple("", "bin", 1));
+    EXPECT_EQ(spec(1), std::make_tuple(" B ", "fw", 2));
+    EXPECT_EQ(spec(2), std::make_tuple("C", "", 0));
     EXPECT_EQ(d.heads.at("").id, "");
     EXPECT_EQ(d.GetDefaultHead().firmwareNameSpecs.size(), 3u);
 
