@@ -42,25 +42,20 @@ TEST(PaperGrammar, PapersSizesAndOffsets) {
 
 TEST(PaperGrammar, Failures) {
     const std::string refs = "<paperRefs><paperRef paperId='1'/></paperRefs>";
+    const auto paper = [](const std::string& content) {
+        return "<papers><paper id='1' resourceId='1' name='n'>" + content + "</paper></papers>";
+    };
+    const std::string failed = "An exception occurred";
     const std::vector<std::pair<std::string, std::string>> papers = {
-        {"<papers><paper resourceId='1' name='n'/></papers>", "An exception occurred"},
-        {"<papers><paper id='1' resourceId='x' name='n'/></papers>", "An exception occurred"},
-        {"<papers><paper id='1' resourceId='1' name=''/></papers>", "An exception occurred"},
-        {"<papers><paper id='' resourceId='1' name='n'/></papers>", "An exception occurred"},
-        {"<papers><paper id='1' resourceId='1' name='n'><sizes><size><width>1</width></size>"
-         "</sizes></paper></papers>",
-         "An exception occurred"},
-        {"<papers><paper id='1' resourceId='1' name='n'><offsets><offset/></offsets></paper>"
-         "</papers>",
-         "An exception occurred"},
-        {"<papers><paper id='1' resourceId='1' name='n'><sizes><size units='inches'><width/>"
-         "</size></sizes></paper></papers>",
-         "An exception occurred"},
-        {"<papers><paper id='1' resourceId='1' name='n'><offsets><offset units='points'>"
-         "<top>pt</top></offset></offsets></paper></papers>",
-         "An exception occurred"},
-        {"<papers><paper id='1' resourceId='1' name='a'/></papers><papers><paper id='01' "
-         "resourceId='2' name='b'/></papers>",
+        {"<papers><paper resourceId='1' name='n'/></papers>", failed},
+        {"<papers><paper id='1' resourceId='x' name='n'/></papers>", failed},
+        {"<papers><paper id='1' resourceId='1' name=''/></papers>", failed},
+        {"<papers><paper id='' resourceId='1' name='n'/></papers>", failed},
+        {paper("<sizes><size><width>1</width></size></sizes>"), failed},
+        {paper("<offsets><offset/></offsets>"), failed},
+        {paper("<sizes><size units='inches'><width/></size></sizes>"), failed},
+        {paper("<offsets><offset units='points'><top>pt</top></offset></offsets>"), failed},
+        {paper("") + "<papers><paper id='01' resourceId='2' name='b'/></papers>",
          "Failed to add paper configuration to the current set!"},
     };
     for (const auto& [paperXml, message] : papers) {

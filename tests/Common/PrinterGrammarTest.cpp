@@ -161,21 +161,18 @@ TEST(PrinterGrammar, HeadsLastWinsWithModulesAndSpecs) {
     EXPECT_EQ(d.heads.at("").id, "");
     EXPECT_EQ(d.GetDefaultHead().firmwareNameSpecs.size(), 3u);
 
+    const auto lutmodule = [](const std::string& attributes) {
+        return "<heads default='H'><head id='H'><lutmodules><lutmodule " + attributes +
+               "/></lutmodules></head></heads>";
+    };
+    const std::string noName = "No/invalid value for LUT or module name in <lutmodule>";
     ExpectFailures({
         {"<heads/>", "An exception occurred"},
         {"<heads default='H'><head/></heads>", "No/invalid value for name on <head>"},
-        {"<heads default='H'><head id='H'><lutmodules><lutmodule name='n'/></lutmodules></head>"
-         "</heads>",
-         "No/invalid value for LUT or module name in <lutmodule>"},
-        {"<heads default='H'><head id='H'><lutmodules><lutmodule lutref='r'/></lutmodules>"
-         "</head></heads>",
-         "No/invalid value for LUT or module name in <lutmodule>"},
-        {"<heads default='H'><head id='H'><lutmodules><lutmodule lutref='r' name='n' "
-         "donor='x'/></lutmodules></head></heads>",
-         "Invalid value for attribute 'donor'"},
-        {"<heads default='H'><head id='H'><lutmodules><lutmodule lutref='r' name='n' "
-         "media=' '/></lutmodules></head></heads>",
-         "Invalid value for attribute 'media'"},
+        {lutmodule("name='n'"), noName},
+        {lutmodule("lutref='r'"), noName},
+        {lutmodule("lutref='r' name='n' donor='x'"), "Invalid value for attribute 'donor'"},
+        {lutmodule("lutref='r' name='n' media=' '"), "Invalid value for attribute 'media'"},
     });
 }
 
