@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace simulator {
 namespace {
 
@@ -27,11 +29,9 @@ TEST(PrinterConfigTest, ParsesAFullScenarioAndFillsDefaults) {
     ASSERT_EQ(printers.size(), 2u);
 
     const PrinterConfig& first = printers[0];
-    EXPECT_EQ(first.idVendor, 0x04B8);
-    EXPECT_EQ(first.idProduct, 0x0202);
-    EXPECT_EQ(first.serial, "A1");
-    EXPECT_EQ(first.busyPolls, 2u);
-    EXPECT_EQ(first.lengthPrefix, LengthPrefix::kLittle);
+    EXPECT_EQ(std::make_tuple(first.idVendor, first.idProduct, first.serial, first.busyPolls,
+                              first.lengthPrefix),
+              std::make_tuple(0x04B8, 0x0202, "A1", 2u, LengthPrefix::kLittle));
     ASSERT_EQ(first.faults.size(), 12u);
     EXPECT_EQ(first.faults[0].kind, FaultKind::kNoAck);
     EXPECT_EQ(first.faults[0].stage, 2);
@@ -48,13 +48,9 @@ TEST(PrinterConfigTest, ParsesAFullScenarioAndFillsDefaults) {
     EXPECT_STREQ(FaultKindName(first.faults[10].kind), "no-device-id");
 
     const PrinterConfig& second = printers[1];
-    EXPECT_EQ(second.deviceId, "");
-    EXPECT_EQ(second.idVendor, 0x1209);
-    EXPECT_EQ(second.idProduct, 0x0001);
-    EXPECT_TRUE(second.serial.empty());
-    EXPECT_EQ(second.busyPolls, 0u);
-    EXPECT_EQ(second.lengthPrefix, LengthPrefix::kBig);
-    EXPECT_TRUE(second.faults.empty());
+    EXPECT_EQ(std::make_tuple(second.deviceId, second.idVendor, second.idProduct, second.serial,
+                              second.busyPolls, second.lengthPrefix, second.faults.size()),
+              std::make_tuple("", 0x1209, 0x0001, "", 0u, LengthPrefix::kBig, 0u));
 }
 
 // A scenario of one printer with an empty device ID and the given further keys.
