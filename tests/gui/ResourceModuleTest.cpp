@@ -12,7 +12,6 @@
 #include <memory>
 
 #include "tests/gui/GuiTestSupport.h"
-#include "tests/gui/ScriptedPrompter.h"
 #include "updater/QtDialogPrompter.h"
 #include "updater/QtResourceModule.h"
 #include "updater/UpdaterApp.h"
