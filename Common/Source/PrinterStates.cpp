@@ -6,7 +6,8 @@
 #include <clocale>
 #include <cstdlib>
 #include <exception>
-#include <sstream>
+#include <string_view>
+#include <utility>
 
 #include "Common/Headers/SelkaNoTextSD.h"
 #include "Halden/ParserException.h"
@@ -28,6 +29,7 @@
 
 namespace {
 
+using namespace std::string_view_literals;  // names compare by length first
 using Halden::XercesXMLParsingState;
 using Attributes = XercesXMLParsingState::Attributes;
 using IdMap = std::map<std::string, std::int32_t>;
@@ -59,38 +61,57 @@ std::string MissingAttributesText(const std::string& element) {
     return "Missing one or more required attributes on <" + element + ">";
 }
 
-const std::string* FindAttribute(const Attributes& attributes, const std::string& name) {
+const std::string* FindAttribute(const Attributes& attributes, std::string_view name) {
     const auto found = attributes.find(name);
     return found == attributes.end() ? nullptr : &found->second;
 }
 
 // Present, non-empty and accepted by the integer text rule.
-bool AttributeInteger(const Attributes& attributes, const std::string& name, std::int32_t& value) {
+bool AttributeInteger(const Attributes& attributes, std::string_view name, std::int32_t& value) {
     const std::string* text = FindAttribute(attributes, name);
     return text != nullptr && !text->empty() && Halden::ParseIntegerText(*text, value);
 }
 
-// Decimal extraction from a stream: leading whitespace skipped, trailing characters ignored,
-// no digits or out of range rejected.
+// What formatted extraction of a decimal int from a string stream in the classic locale
+// accepts: leading whitespace skipped, an optional sign, at least one digit, trailing
+// characters ignored, values out of range rejected. Written out because a stream per
+// attribute dominated the load; unlike strtol it does not depend on the user's locale.
 bool StreamInteger(const std::string& text, std::int32_t& value) {
-    std::istringstream in(text);
-    std::int32_t extracted = 0;
-    if (!(in >> extracted)) {
+    const char* c = text.c_str();
+    while (*c == ' ' || *c == '\t' || *c == '\n' || *c == '\v' || *c == '\f' || *c == '\r') {
+        ++c;
+    }
+    const bool negative = *c == '-';
+    if (*c == '-' || *c == '+') {
+        ++c;
+    }
+    if (*c < '0' || *c > '9') {
         return false;
     }
-    value = extracted;
+    // Accumulated as a magnitude up to 2^31, the largest one a negative value may have.
+    const std::uint32_t limit = negative ? 0x80000000u : 0x7FFFFFFFu;
+    std::uint32_t magnitude = 0;
+    for (; *c >= '0' && *c <= '9'; ++c) {
+        const std::uint32_t digit = static_cast<std::uint32_t>(*c - '0');
+        if (magnitude > (limit - digit) / 10) {
+            return false;
+        }
+        magnitude = magnitude * 10 + digit;
+    }
+    value =
+        negative ? static_cast<std::int32_t>(0u - magnitude) : static_cast<std::int32_t>(magnitude);
     return true;
 }
 
-bool RequiredBoolean(const Attributes& attributes, const std::string& name) {
+bool RequiredBoolean(const Attributes& attributes, const char* name) {
     const std::string* text = FindAttribute(attributes, name);
     if (text == nullptr) {
         Raise(MissingAttributeText(name), __LINE__);
     }
-    if (*text == "true") {
+    if (*text == "true"sv) {
         return true;
     }
-    if (*text == "false") {
+    if (*text == "false"sv) {
         return false;
     }
     Raise(NotBooleanText(name), __LINE__);
@@ -117,7 +138,7 @@ public:
     SelkaIDNameMappingState(IdMap* map, std::int32_t id) : map_(map), id_(id) {}
 
     XercesXMLParsingState* startChild(const std::string& name, const Attributes&) override {
-        if (name == "name") {
+        if (name == "name"sv) {
             return new Halden::XMLSetStringDataState<SelkaIDNameMappingState>(
                 this, &SelkaIDNameMappingState::setName);
         }
@@ -167,10 +188,10 @@ public:
     SelkaIDSetState(IdMap* vendors, IdMap* products) : vendors_(vendors), products_(products) {}
 
     XercesXMLParsingState* startChild(const std::string& name, const Attributes&) override {
-        if (name == "vendor-ids") {
+        if (name == "vendor-ids"sv) {
             return new SelkaMappingGroupState(vendors_, "vendor");
         }
-        if (name == "product-ids") {
+        if (name == "product-ids"sv) {
             return new SelkaMappingGroupState(products_, "product");
         }
         return nullptr;
@@ -186,7 +207,7 @@ public:
     SelkaIDsRootState(IdMap* vendors, IdMap* products) : vendors_(vendors), products_(products) {}
 
     XercesXMLParsingState* startChild(const std::string& name, const Attributes&) override {
-        return name == "ids" ? new SelkaIDSetState(vendors_, products_) : nullptr;
+        return name == "ids"sv ? new SelkaIDSetState(vendors_, products_) : nullptr;
     }
 
 private:
@@ -222,10 +243,10 @@ public:
         : paper_(paper), widthKey_(widthKey), heightKey_(heightKey) {}
 
     XercesXMLParsingState* startChild(const std::string& name, const Attributes&) override {
-        if (name == "width") {
+        if (name == "width"sv) {
             return new SelkaPrinterAttributeState(paper_, widthKey_);
         }
-        if (name == "height") {
+        if (name == "height"sv) {
             return new SelkaPrinterAttributeState(paper_, heightKey_);
         }
         return nullptr;
@@ -243,22 +264,22 @@ public:
 
     XercesXMLParsingState* startChild(const std::string& name,
                                       const Attributes& attributes) override {
-        if (name != "size") {
+        if (name != "size"sv) {
             return nullptr;
         }
         const std::string* units = FindAttribute(attributes, "units");
         if (units == nullptr) {
             Raise("An exception occurred", __LINE__);
         }
-        if (*units == "inches") {
+        if (*units == "inches"sv) {
             return new SelkaSizeState(paper_, PaperAttributeKey::kWidthInches,
                                       PaperAttributeKey::kHeightInches);
         }
-        if (*units == "pixels") {
+        if (*units == "pixels"sv) {
             return new SelkaSizeState(paper_, PaperAttributeKey::kWidthPixels,
                                       PaperAttributeKey::kHeightPixels);
         }
-        if (*units == "mm_tenths") {
+        if (*units == "mm_tenths"sv) {
             return new SelkaSizeState(paper_, PaperAttributeKey::kWidthMmTenths,
                                       PaperAttributeKey::kHeightMmTenths);
         }
@@ -274,16 +295,16 @@ public:
     explicit SelkaOffsetState(PaperConfiguration* paper) : paper_(paper) {}
 
     XercesXMLParsingState* startChild(const std::string& name, const Attributes&) override {
-        if (name == "top") {
+        if (name == "top"sv) {
             return new SelkaPrinterAttributeState(paper_, PaperAttributeKey::kTopOffsetPoints);
         }
-        if (name == "left") {
+        if (name == "left"sv) {
             return new SelkaPrinterAttributeState(paper_, PaperAttributeKey::kLeftOffsetPoints);
         }
-        if (name == "bottom") {
+        if (name == "bottom"sv) {
             return new SelkaPrinterAttributeState(paper_, PaperAttributeKey::kBottomOffsetPoints);
         }
-        if (name == "right") {
+        if (name == "right"sv) {
             return new SelkaPrinterAttributeState(paper_, PaperAttributeKey::kRightOffsetPoints);
         }
         return nullptr;
@@ -299,14 +320,14 @@ public:
 
     XercesXMLParsingState* startChild(const std::string& name,
                                       const Attributes& attributes) override {
-        if (name != "offset") {
+        if (name != "offset"sv) {
             return nullptr;
         }
         const std::string* units = FindAttribute(attributes, "units");
         if (units == nullptr) {
             Raise("An exception occurred", __LINE__);
         }
-        return *units == "points" ? new SelkaOffsetState(paper_) : nullptr;
+        return *units == "points"sv ? new SelkaOffsetState(paper_) : nullptr;
     }
 
 private:
@@ -319,10 +340,10 @@ public:
         : papers_(papers), paper_(std::move(paper)) {}
 
     XercesXMLParsingState* startChild(const std::string& name, const Attributes&) override {
-        if (name == "sizes") {
+        if (name == "sizes"sv) {
             return new SelkaSizeSetState(&paper_);
         }
-        if (name == "offsets") {
+        if (name == "offsets"sv) {
             return new SelkaOffsetSetState(&paper_);
         }
         return nullptr;
@@ -332,7 +353,7 @@ public:
         if (papers_->count(paper_.id) != 0) {
             Raise("Failed to add paper configuration to the current set!", __LINE__);
         }
-        papers_->insert(paper_);
+        papers_->insert(std::move(paper_));
         delete this;
     }
 
@@ -347,7 +368,7 @@ public:
 
     XercesXMLParsingState* startChild(const std::string& name,
                                       const Attributes& attributes) override {
-        if (name != "paper") {
+        if (name != "paper"sv) {
             return nullptr;
         }
         PaperConfiguration paper;
@@ -373,7 +394,7 @@ public:
 
     XercesXMLParsingState* startChild(const std::string& name,
                                       const Attributes& attributes) override {
-        if (name != "paperRef") {
+        if (name != "paperRef"sv) {
             return nullptr;
         }
         const std::string* paperIdText = FindAttribute(attributes, "paperId");
@@ -417,7 +438,7 @@ public:
         if (!Halden::ParseIntegerText(getText(), capacity)) {
             Raise("Invalid data for a <mediaCapacity> element", __LINE__);
         }
-        table_->emplace(capacityCode_, capacity);
+        table_->try_emplace(std::move(capacityCode_), capacity);
         delete this;
     }
 
@@ -432,7 +453,7 @@ public:
 
     XercesXMLParsingState* startChild(const std::string& name,
                                       const Attributes& attributes) override {
-        if (name != "mediaCapacity") {
+        if (name != "mediaCapacity"sv) {
             return nullptr;
         }
         const std::string* code = FindAttribute(attributes, "capacityCodeFromPrinter");
@@ -444,7 +465,7 @@ public:
 
     // A later mediaCapacities element of the same printer replaces the earlier one's table.
     void finish() override {
-        description_->mediaCapacities = table_;
+        description_->mediaCapacities = std::move(table_);
         delete this;
     }
 
@@ -459,13 +480,13 @@ public:
         : description_(description) {}
 
     XercesXMLParsingState* startChild(const std::string& name, const Attributes&) override {
-        if (name == "idCode") {
+        if (name == "idCode"sv) {
             return new Halden::XMLIntegerSetState<std::int32_t>(&idCode_);
         }
-        if (name == "donor") {
+        if (name == "donor"sv) {
             return new Halden::XMLIntegerSetState<std::int32_t>(&donor_);
         }
-        if (name == "media") {
+        if (name == "media"sv) {
             return new Halden::XMLIntegerSetState<std::int32_t>(&media_);
         }
         return nullptr;
@@ -492,8 +513,8 @@ public:
         : description_(description) {}
 
     XercesXMLParsingState* startChild(const std::string& name, const Attributes&) override {
-        return name == "donorMediaMapping" ? new SelkaDonorMediaMappingState(description_)
-                                           : nullptr;
+        return name == "donorMediaMapping"sv ? new SelkaDonorMediaMappingState(description_)
+                                             : nullptr;
     }
 
 private:
@@ -511,13 +532,13 @@ public:
         using Setter = Halden::XMLSetStringDataState<SelkaNamesState>::Setter;
         std::int32_t* resourceId = nullptr;
         Setter setter = nullptr;
-        if (name == "productname") {
+        if (name == "productname"sv) {
             resourceId = &description_->productNameResourceId;
             setter = &SelkaNamesState::setProductName;
-        } else if (name == "longname") {
+        } else if (name == "longname"sv) {
             resourceId = &description_->longNameResourceId;
             setter = &SelkaNamesState::setLongName;
-        } else if (name == "shortname") {
+        } else if (name == "shortname"sv) {
             resourceId = &description_->shortNameResourceId;
             setter = &SelkaNamesState::setShortName;
         } else {
@@ -544,7 +565,7 @@ public:
 
     XercesXMLParsingState* startChild(const std::string& name,
                                       const Attributes& attributes) override {
-        if (name != "lut") {
+        if (name != "lut"sv) {
             return nullptr;
         }
         const std::string* id = FindAttribute(attributes, "id");
@@ -567,7 +588,7 @@ public:
 
     XercesXMLParsingState* startChild(const std::string& name,
                                       const Attributes& attributes) override {
-        if (name != "lutmodule") {
+        if (name != "lutmodule"sv) {
             return nullptr;
         }
         const std::string* lutRef = FindAttribute(attributes, "lutref");
@@ -580,18 +601,18 @@ public:
         module.name = *moduleName;
         module.donor = OptionalInteger(attributes, "donor");
         module.media = OptionalInteger(attributes, "media");
-        head_->lutModules.push_back(module);
+        head_->lutModules.push_back(std::move(module));
         return nullptr;
     }
 
 private:
     // Absent or empty: -1.
-    static std::int32_t OptionalInteger(const Attributes& attributes, const std::string& name) {
+    static std::int32_t OptionalInteger(const Attributes& attributes, const char* name) {
         const std::string* text = FindAttribute(attributes, name);
         std::int32_t value = -1;
         if (text != nullptr && !text->empty() && !Halden::ParseIntegerText(*text, value)) {
-            throw Halden::TSRuntimeError("Invalid value for attribute '" + name + "'", kSourceFile,
-                                         __LINE__);
+            throw Halden::TSRuntimeError(std::string("Invalid value for attribute '") + name + "'",
+                                         kSourceFile, __LINE__);
         }
         return value;
     }
@@ -604,13 +625,13 @@ public:
     explicit SelkaFirmwareNameSpecState(HeadDefinition* head) : head_(head) {}
 
     XercesXMLParsingState* startChild(const std::string& name, const Attributes&) override {
-        if (name == "prefix") {
+        if (name == "prefix"sv) {
             return new Halden::XMLStringSetState(&prefix_);
         }
-        if (name == "extension") {
+        if (name == "extension"sv) {
             return new Halden::XMLStringSetState(&extension_);
         }
-        if (name == "version-format") {
+        if (name == "version-format"sv) {
             return new Halden::XMLIntegerSetState<std::int32_t>(&versionFormat_);
         }
         return nullptr;
@@ -630,7 +651,7 @@ private:
     void store() {
         if (!prefix_.empty() || !extension_.empty()) {
             head_->firmwareNameSpecs.push_back(
-                FirmwareNameSpec{prefix_, extension_, versionFormat_});
+                FirmwareNameSpec{std::move(prefix_), std::move(extension_), versionFormat_});
         }
     }
 
@@ -645,7 +666,7 @@ public:
     explicit SelkaFirmwareNameSpecSetState(HeadDefinition* head) : head_(head) {}
 
     XercesXMLParsingState* startChild(const std::string& name, const Attributes&) override {
-        return name == "file-name-spec" ? new SelkaFirmwareNameSpecState(head_) : nullptr;
+        return name == "file-name-spec"sv ? new SelkaFirmwareNameSpecState(head_) : nullptr;
     }
 
 private:
@@ -660,10 +681,10 @@ public:
     }
 
     XercesXMLParsingState* startChild(const std::string& name, const Attributes&) override {
-        if (name == "lutmodules") {
+        if (name == "lutmodules"sv) {
             return new SelkaLutSetState(&head_);
         }
-        if (name == "firmware-file-name-specs") {
+        if (name == "firmware-file-name-specs"sv) {
             return new SelkaFirmwareNameSpecSetState(&head_);
         }
         return nullptr;
@@ -671,7 +692,8 @@ public:
 
     // A later head with the same id replaces the earlier one.
     void finish() override {
-        description_->heads[head_.id] = head_;
+        HeadDefinition& stored = description_->heads[head_.id];
+        stored = std::move(head_);
         delete this;
     }
 
@@ -686,7 +708,7 @@ public:
 
     XercesXMLParsingState* startChild(const std::string& name,
                                       const Attributes& attributes) override {
-        if (name != "head") {
+        if (name != "head"sv) {
             return nullptr;
         }
         const std::string* id = FindAttribute(attributes, "id");
@@ -706,7 +728,7 @@ public:
 
     XercesXMLParsingState* startChild(const std::string& name,
                                       const Attributes& attributes) override {
-        if (name == "usb") {
+        if (name == "usb"sv) {
             const std::string* format = FindAttribute(attributes, "format");
             if (format == nullptr) {
                 Raise(MissingAttributesText(name), __LINE__);
@@ -716,7 +738,7 @@ public:
                 Raise(InvalidAttributesText(name), __LINE__);
             }
             description_->connections.push_back(boost::make_shared<USBConnection>(outputFormat));
-        } else if (name == "network") {
+        } else if (name == "network"sv) {
             const std::string* format = FindAttribute(attributes, "format");
             const std::string* discovery = FindAttribute(attributes, "discovery-model");
             if (format == nullptr || discovery == nullptr) {
@@ -724,9 +746,9 @@ public:
             }
             const std::int32_t outputFormat = OutputFormat(*format);
             std::int32_t discoveryProtocol = 0;
-            if (*discovery == "rendezvous") {
+            if (*discovery == "rendezvous"sv) {
                 discoveryProtocol = NetworkConnection::kDiscoveryRendezvous;
-            } else if (*discovery == "udp-fn") {
+            } else if (*discovery == "udp-fn"sv) {
                 discoveryProtocol = NetworkConnection::kDiscoveryUdpFn;
             }
             if (outputFormat == 0 || discoveryProtocol == 0) {
@@ -741,10 +763,10 @@ public:
 private:
     // 0 for a value that is not a keyword.
     static std::int32_t OutputFormat(const std::string& value) {
-        if (value == "cmy-cmd-planar") {
+        if (value == "cmy-cmd-planar"sv) {
             return ConnectionType::kFormatCmyCmdPlanar;
         }
-        if (value == "jpeg") {
+        if (value == "jpeg"sv) {
             return ConnectionType::kFormatJpeg;
         }
         return 0;
@@ -759,7 +781,7 @@ public:
         : description_(description), name_(std::move(name)) {}
 
     void finish() override {
-        description_->customProperties.emplace(name_, getText());
+        description_->customProperties.try_emplace(std::move(name_), getText());
         delete this;
     }
 
@@ -775,7 +797,7 @@ public:
 
     XercesXMLParsingState* startChild(const std::string& name,
                                       const Attributes& attributes) override {
-        if (name != "property") {
+        if (name != "property"sv) {
             return nullptr;
         }
         const std::string* propertyName = FindAttribute(attributes, "name");
@@ -800,55 +822,55 @@ public:
     XercesXMLParsingState* startChild(const std::string& name,
                                       const Attributes& attributes) override {
         PrinterDescription* d = &description_;
-        if (name == "icon") {
+        if (name == "icon"sv) {
             return new Halden::XMLSetStringDataState<SelkaPrinterState>(
                 this, &SelkaPrinterState::setIcon);
         }
-        if (name == "rotate") {
+        if (name == "rotate"sv) {
             d->rotate = 2;
             return nullptr;
         }
-        if (name == "drag-and-drop") {
+        if (name == "drag-and-drop"sv) {
             d->dragAndDrop = RequiredBoolean(attributes, "supported") ? 1 : 0;
             return nullptr;
         }
-        if (name == "firmware-crc-verify") {
+        if (name == "firmware-crc-verify"sv) {
             d->firmwareCrcVerify = RequiredBoolean(attributes, "supported") ? 1 : 0;
             return nullptr;
         }
-        if (name == "mediaRemaining") {
+        if (name == "mediaRemaining"sv) {
             d->mediaRemaining = RequiredBoolean(attributes, "supported") ? 1 : 0;
             return nullptr;
         }
-        if (name == "firmware") {
+        if (name == "firmware"sv) {
             d->stripVersionBytes = RequiredBoolean(attributes, "stripVersionBytes");
             d->requiresReboot = RequiredBoolean(attributes, "requires-reboot");
             return nullptr;
         }
-        if (name == "names") {
+        if (name == "names"sv) {
             return new SelkaNamesState(d);
         }
-        if (name == "protocols") {
+        if (name == "protocols"sv) {
             return new SelkaProtocolsState(d);
         }
-        if (name == "paperRefs") {
+        if (name == "paperRefs"sv) {
             return new SelkaPrinterPapersState(documentPapers_, d);
         }
-        if (name == "mediaCapacities") {
+        if (name == "mediaCapacities"sv) {
             return new SelkaMediaSizeSetState(d);
         }
-        if (name == "customProperties") {
+        if (name == "customProperties"sv) {
             return new SelkaCustomPropertiesSetState(d);
         }
-        if (name == "donorMediaMappings") {
+        if (name == "donorMediaMappings"sv) {
             return new SelkaDonorMediaMappingSetState(d);
         }
-        if (name == "heads" || name == "lutnames") {
+        if (name == "heads"sv || name == "lutnames"sv) {
             const std::string* defaultId = FindAttribute(attributes, "default");
             if (defaultId == nullptr) {
                 Raise("An exception occurred", __LINE__);
             }
-            if (name == "lutnames") {
+            if (name == "lutnames"sv) {
                 d->defaultLut = *defaultId;
                 return new SelkaLutNamesState(d);
             }
@@ -862,7 +884,7 @@ public:
 
     // Only a printer whose end tag was read reaches the list.
     void finish() override {
-        records_->push_back(description_);
+        records_->push_back(std::move(description_));
         delete this;
     }
 
@@ -880,7 +902,7 @@ public:
 
     XercesXMLParsingState* startChild(const std::string& name,
                                       const Attributes& attributes) override {
-        if (name != "printer") {
+        if (name != "printer"sv) {
             return nullptr;
         }
         std::int32_t vendorId = 0;
@@ -906,10 +928,10 @@ public:
     explicit SelkaRootState(std::vector<PrinterDescription>* records) : records_(records) {}
 
     XercesXMLParsingState* startChild(const std::string& name, const Attributes&) override {
-        if (name == "printers") {
+        if (name == "printers"sv) {
             return new SelkaPrinterSetState(records_, &papers_);
         }
-        if (name == "papers") {
+        if (name == "papers"sv) {
             return new SelkaPaperSetState(&papers_);
         }
         return nullptr;
@@ -925,7 +947,7 @@ public:
     explicit SelkaDocumentState(std::vector<PrinterDescription>* records) : records_(records) {}
 
     XercesXMLParsingState* startChild(const std::string& name, const Attributes&) override {
-        return name == "orvane_printing" ? new SelkaRootState(records_) : nullptr;
+        return name == "orvane_printing"sv ? new SelkaRootState(records_) : nullptr;
     }
 
 private:

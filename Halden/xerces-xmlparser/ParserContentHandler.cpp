@@ -2,10 +2,16 @@
 
 #include <xercesc/sax/AttributeList.hpp>
 #include <xercesc/sax/SAXParseException.hpp>
+#include <xercesc/util/XMLString.hpp>
 
+#include <cstring>
 #include <exception>
 #include <new>
 #include <stdexcept>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "Halden/TSException.h"
 #include "Halden/xerces-xmlparser/XMLChStringTranscoder.h"
@@ -34,8 +40,99 @@ private:
     std::int32_t depth_ = 1;
 };
 
-bool IsWhitespaceOnly(const std::string& text) {
-    return text.find_first_not_of(" \t\n\r") == std::string::npos;
+const char* const kTextTooLong = "The document's text exceeds ";
+const char* const kAttributesTooLong = "The document's text and attributes exceed ";
+
+bool IsBlank(XMLCh unit) {
+    return unit == ' ' || unit == '\t' || unit == '\n' || unit == '\r';
+}
+
+#if defined(__SSE2__)
+// Narrows the units in the low lanes of a vector (8 or, with mask 0x00FF, 4) into target.
+// False when one of them is not ASCII; blank is cleared unless all are one of the four blanks.
+bool NarrowLanes(__m128i units, int mask, char* target, bool& blank) {
+    const __m128i notAscii = _mm_and_si128(units, _mm_set1_epi16(static_cast<short>(0xFF80)));
+    if ((_mm_movemask_epi8(_mm_cmpeq_epi16(notAscii, _mm_setzero_si128())) & mask) != mask) {
+        return false;
+    }
+    const __m128i blanks = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(units, _mm_set1_epi16(' ')),
+                                                     _mm_cmpeq_epi16(units, _mm_set1_epi16('\t'))),
+                                        _mm_or_si128(_mm_cmpeq_epi16(units, _mm_set1_epi16('\n')),
+                                                     _mm_cmpeq_epi16(units, _mm_set1_epi16('\r'))));
+    blank = blank && (_mm_movemask_epi8(blanks) & mask) == mask;
+    const __m128i bytes = _mm_packus_epi16(units, units);
+    if (mask == 0xFFFF) {
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(target), bytes);
+    } else {
+        const int low = _mm_cvtsi128_si32(bytes);
+        std::memcpy(target, &low, 4);
+    }
+    return true;
+}
+#endif
+
+// ASCII is the same in every local code page, so ASCII text is narrowed unit by unit into out,
+// reusing its storage. Returns false, out then unspecified, when the text holds another
+// character. blank tells whether every unit is a space, tab, line feed or carriage return.
+// Most of a description file is indentation and short names, hence the care: with SSE2, blocks
+// of 8 (or 4) units, the last block overlapping the one before instead of a loop over the rest.
+bool NarrowAscii(const XMLCh* text, std::size_t length, std::string& out, bool& blank) {
+    if (out.size() != length) {
+        out.resize(length);
+    }
+    char* const target = &out[0];
+    bool allBlank = true;
+#if defined(__SSE2__)
+    if (length >= 8) {
+        std::size_t i = 0;
+        for (; i + 8 <= length; i += 8) {
+            const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+            if (!NarrowLanes(units, 0xFFFF, target + i, allBlank)) {
+                return false;
+            }
+        }
+        if (i < length) {
+            const std::size_t last = length - 8;
+            const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + last));
+            if (!NarrowLanes(units, 0xFFFF, target + last, allBlank)) {
+                return false;
+            }
+        }
+        blank = allBlank;
+        return true;
+    }
+    if (length >= 4) {
+        for (const std::size_t at : {std::size_t{0}, length - 4}) {
+            const __m128i units = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(text + at));
+            if (!NarrowLanes(units, 0x00FF, target + at, allBlank)) {
+                return false;
+            }
+        }
+        blank = allBlank;
+        return true;
+    }
+#endif
+    for (std::size_t i = 0; i < length; ++i) {
+        const XMLCh unit = text[i];
+        if (unit >= 0x80) {
+            return false;
+        }
+        allBlank = allBlank && IsBlank(unit);
+        target[i] = static_cast<char>(unit);
+    }
+    blank = allBlank;
+    return true;
+}
+
+std::string Transcode(const XMLCh* text, XMLSize_t length) {
+    // The transcoder reads up to a NUL; the library's buffer is not trusted to end in one.
+    const std::basic_string<XMLCh> piece(text, length);
+    return NarrowTranscoder(piece.c_str()).str();
+}
+
+[[noreturn]] __attribute__((noinline)) void ThrowTooLong(const char* what) {
+    throw std::length_error(
+        what + std::to_string(XercesXMLParser::ParserContentHandler::kMaxTextBytes) + " bytes");
 }
 
 [[noreturn]] void ThrowSax(const char* message) {
@@ -90,12 +187,13 @@ void XercesXMLParser::ParserContentHandler::startElement(const XMLCh* const name
     }
     Guarded([&] {
         flushText();
-        XercesXMLParsingState::Attributes map;
-        for (XMLSize_t i = 0; i < attributes.getLength(); ++i) {
-            map.emplace(NarrowTranscoder(attributes.getName(i)).str(),
-                        NarrowTranscoder(attributes.getValue(i)).str());
+        buildAttributes(attributes);
+        const XMLSize_t nameLength = xercesc::XMLString::stringLen(name);
+        bool blank = false;
+        if (!NarrowAscii(name, nameLength, elementName_, blank)) {
+            elementName_ = Transcode(name, nameLength);
         }
-        XercesXMLParsingState* child = stack_.back()->startChild(NarrowTranscoder(name).str(), map);
+        XercesXMLParsingState* child = stack_.back()->startChild(elementName_, attributes_);
         if (child == nullptr) {
             child = new (std::nothrow) SkipState;
             if (child == nullptr) {
@@ -107,15 +205,70 @@ void XercesXMLParser::ParserContentHandler::startElement(const XMLCh* const name
     });
 }
 
-void XercesXMLParser::ParserContentHandler::appendText(const XMLCh* chars, XMLSize_t length) {
-    // The library's buffer is copied with its length rather than trusted to end in a NUL.
-    const std::basic_string<XMLCh> piece(chars, length);
-    pendingText_.push_back(NarrowTranscoder(piece.c_str()).str());
-    textBytes_ += pendingText_.back().size();
-    if (textBytes_ > kMaxTextBytes) {
-        throw std::length_error("The document's text exceeds " + std::to_string(kMaxTextBytes) +
-                                " bytes");
+// The attribute map is rebuilt in place: its nodes move to the spare list and come back with
+// the next element's names and values, so that their strings keep their storage.
+void XercesXMLParser::ParserContentHandler::buildAttributes(
+    const xercesc::AttributeList& attributes) {
+    using Attributes = XercesXMLParsingState::Attributes;
+    while (!attributes_.empty()) {
+        spareAttributes_.push_back(attributes_.extract(attributes_.begin()));
     }
+    const XMLSize_t count = attributes.getLength();
+    for (XMLSize_t i = 0; i < count; ++i) {
+        Attributes::node_type node;
+        if (spareAttributes_.empty()) {
+            Attributes fresh;
+            node = fresh.extract(fresh.emplace().first);
+        } else {
+            node = std::move(spareAttributes_.back());
+            spareAttributes_.pop_back();
+        }
+        const XMLCh* const attributeName = attributes.getName(i);
+        const XMLCh* const value = attributes.getValue(i);
+        narrowCounted(attributeName, xercesc::XMLString::stringLen(attributeName), node.key(),
+                      kAttributesTooLong);
+        narrowCounted(value, xercesc::XMLString::stringLen(value), node.mapped(),
+                      kAttributesTooLong);
+        Attributes::insert_return_type inserted = attributes_.insert(std::move(node));
+        if (!inserted.inserted) {
+            spareAttributes_.push_back(std::move(inserted.node));  // the first one stays
+        }
+    }
+}
+
+void XercesXMLParser::ParserContentHandler::countTextBytes(std::size_t bytes, const char* what) {
+    if (bytes > kMaxTextBytes - textBytes_) {
+        ThrowTooLong(what);
+    }
+    textBytes_ += bytes;
+}
+
+bool XercesXMLParser::ParserContentHandler::narrowCounted(const XMLCh* text, XMLSize_t length,
+                                                          std::string& out, const char* what) {
+    // Counted before the copy, so that no copy grows past the bound: a unit narrows to at
+    // least one byte.
+    countTextBytes(length, what);
+    bool blank = false;
+    if (!NarrowAscii(text, length, out, blank)) {
+        textBytes_ -= length;
+        std::string narrow = Transcode(text, length);
+        countTextBytes(narrow.size(), what);
+        out = std::move(narrow);
+        blank = true;
+        for (const char c : out) {
+            blank = blank && IsBlank(static_cast<unsigned char>(c));
+        }
+    }
+    return blank;
+}
+
+void XercesXMLParser::ParserContentHandler::appendText(const XMLCh* chars, XMLSize_t length) {
+    if (pendingPieces_ == pendingText_.size()) {
+        pendingText_.emplace_back();
+    }
+    const bool blank = narrowCounted(chars, length, pendingText_[pendingPieces_], kTextTooLong);
+    pendingBlank_ = pendingBlank_ && blank;
+    ++pendingPieces_;
 }
 
 void XercesXMLParser::ParserContentHandler::characters(const XMLCh* const chars,
@@ -142,28 +295,26 @@ void XercesXMLParser::ParserContentHandler::flushText() {
         ThrowSax("Invalid context state (no current state)");
     }
     XercesXMLParsingState* current = stack_.back();
-    if (current == nullptr || pendingText_.empty()) {
+    if (current == nullptr || pendingPieces_ == 0) {
         return;
     }
     Guarded([&] {
-        if (mergeTextChunks_ && pendingText_.size() > 1) {
-            std::string merged;
-            for (const std::string& piece : pendingText_) {
-                merged += piece;
+        if (mergeTextChunks_ && pendingPieces_ > 1) {
+            std::string& merged = pendingText_[0];
+            for (std::size_t i = 1; i < pendingPieces_; ++i) {
+                merged += pendingText_[i];
             }
-            pendingText_.assign(1, std::move(merged));
+            pendingPieces_ = 1;
         }
-        bool whitespaceOnly = true;
-        for (const std::string& piece : pendingText_) {
-            whitespaceOnly = whitespaceOnly && IsWhitespaceOnly(piece);
-        }
-        std::vector<std::string> pieces;
-        pieces.swap(pendingText_);
-        if (ignoreWhitespaceText_ && whitespaceOnly) {
+        const std::size_t pieces = pendingPieces_;
+        const bool blank = pendingBlank_;
+        pendingPieces_ = 0;  // emptied before delivery, also when a state throws
+        pendingBlank_ = true;
+        if (ignoreWhitespaceText_ && blank) {
             return;
         }
-        for (const std::string& piece : pieces) {
-            current->addText(piece);
+        for (std::size_t i = 0; i < pieces; ++i) {
+            current->addText(pendingText_[i]);
         }
     });
 }

@@ -42,23 +42,39 @@ public:
 
     const std::string& FirstErrorText() const { return firstError_; }
 
-    // Bound on a document's character data. The library caps the number of entity
-    // expansions, not their size: a few large entities referenced many times would otherwise
-    // fill memory. Description files hold well under a megabyte of text.
+    // Bound on a document's character data and attributes together. The library caps the
+    // number of entity expansions, not their size: a few large entities referenced many times
+    // would otherwise fill memory. Description files hold well under a megabyte of text.
     static constexpr std::size_t kMaxTextBytes = 64u << 20;
 
 private:
     void flushText();
     void appendText(const XMLCh* chars, XMLSize_t length);
+    // Adds bytes of text or attributes to textBytes_; past the bound, throws std::length_error
+    // with the message what followed by the bound.
+    void countTextBytes(std::size_t bytes, const char* what);
+    // Narrows library characters into out, counted against the bound. Returns whether out
+    // holds only spaces, tabs, line feeds and carriage returns (an empty text does).
+    bool narrowCounted(const XMLCh* text, XMLSize_t length, std::string& out, const char* what);
+    void buildAttributes(const xercesc::AttributeList& attributes);
 
     std::deque<XercesXMLParsingState*> stack_;
     XercesXMLParsingState* root_;
     bool rootPushed_ = false;
+    // The first pendingPieces_ entries are the pending text. Entries past them, the element
+    // name, the attribute map and its spare nodes are kept only for their storage, so that a
+    // document's thousands of elements reuse the same few allocations.
     std::vector<std::string> pendingText_;
+    std::size_t pendingPieces_ = 0;
+    bool pendingBlank_ = true;  // every pending piece is whitespace only
+    std::string elementName_;
+    XercesXMLParsingState::Attributes attributes_;
+    std::vector<XercesXMLParsingState::Attributes::node_type> spareAttributes_;
     bool ignoreWhitespaceText_;
     bool mergeTextChunks_;
     std::string firstError_;
-    std::size_t textBytes_ = 0;  // character data received so far, after entity expansion
+    // Character data, attribute names and values received so far, after entity expansion.
+    std::size_t textBytes_ = 0;
 };
 
 // "message (line L, column C)"; the location is left out when the library has none.

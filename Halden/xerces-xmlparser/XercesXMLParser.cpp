@@ -7,6 +7,7 @@
 #include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/SecurityManager.hpp>
 #include <xercesc/util/XMLException.hpp>
+#include <xercesc/util/XMLNetAccessor.hpp>
 #include <xercesc/util/XMLUni.hpp>
 
 #include <cstdint>
@@ -44,6 +45,12 @@ XercesXMLParser::XercesXMLParser() : ignoreWhitespaceText(true), mergeTextChunks
             throw TSRuntimeError("Error during initialization",
                                  "Halden/xerces-xmlparser/XercesXMLParser", 282);
         }
+        // The updater does no network I/O, but the library would fetch an http or ftp system
+        // id (an external DTD or entity) itself, which could stall discovery. Without a net
+        // accessor such a URL fails at once with a MalformedURLException; local files are
+        // still read by the library's own rules.
+        delete xercesc::XMLPlatformUtils::fgNetAccessor;
+        xercesc::XMLPlatformUtils::fgNetAccessor = nullptr;
     }
     ++gConstructedParsers;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 
@@ -11,7 +12,8 @@ namespace Halden {
 // driver never deletes a state it was handed. Used by the parsing thread only.
 class XercesXMLParsingState {
 public:
-    using Attributes = std::map<std::string, std::string>;
+    // Ordered by name; transparent, so that a name can be looked up without making a string.
+    using Attributes = std::map<std::string, std::string, std::less<>>;
 
     virtual ~XercesXMLParsingState() = default;
 

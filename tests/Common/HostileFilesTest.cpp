@@ -1,9 +1,15 @@
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Common/Headers/PrinterStates.h"
@@ -87,6 +93,47 @@ void ExpectIdOutcomes(const std::vector<HostileCase>& cases) {
         }
     }
 }
+
+// A TCP listener on the loopback interface that closes every connection it accepts and counts
+// them; Stop ends it and returns the count.
+class CountingListener {
+public:
+    CountingListener() {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        const bool listening =
+            fd_ >= 0 && ::bind(fd_, reinterpret_cast<sockaddr*>(&address), size) == 0 &&
+            ::listen(fd_, 8) == 0 &&
+            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size) == 0;
+        port_ = listening ? ntohs(address.sin_port) : 0;
+        accepting_ = std::thread([this] {
+            for (int connection; (connection = ::accept(fd_, nullptr, nullptr)) >= 0;) {
+                ++connections_;
+                ::close(connection);
+            }
+        });
+    }
+    ~CountingListener() { Stop(); }
+
+    int port() const { return port_; }
+    int Stop() {
+        if (accepting_.joinable()) {
+            ::shutdown(fd_, SHUT_RDWR);  // makes the blocked accept fail
+            accepting_.join();
+            ::close(fd_);
+        }
+        return connections_;
+    }
+
+private:
+    int fd_ = -1;
+    int port_ = 0;
+    std::atomic<int> connections_{0};
+    std::thread accepting_;
+};
 
 }  // namespace
 
@@ -213,6 +260,11 @@ TEST(HostileFiles, EntityTricksEndTheLoadCleanly) {
     XmlTestFiles files;
     const std::string dtd = files.Write("external.dtd", "<!ENTITY fromDtd 'Heron'>");
     const std::string missing = files.dir() + "/missing.ent";
+    const std::string bigEntity =
+        "<!DOCTYPE orvane_printing [<!ENTITY big '" + std::string(100 * 1024, 'a') + "'>]>";
+    const std::string attributeBomb =
+        bigEntity + OnePrinter("<customProperties><property name='" + Repeat("&big;", 1000) +
+                               "'>x</property></customProperties>");
     const std::string quadratic = "<!DOCTYPE orvane_printing [<!ENTITY big '" +
                                   std::string(10000, 'a') + "'>]>" +
                                   OnePrinter("<icon>" + Repeat("&big;", 200) + "</icon>");
@@ -244,6 +296,7 @@ TEST(HostileFiles, EntityTricksEndTheLoadCleanly) {
          "<!DOCTYPE orvane_printing SYSTEM '" + dtd + "'>" + OnePrinter("<icon>&fromDtd;</icon>"),
          Outcome::Either},
         {"2 MB from one entity", quadratic, Outcome::Loads},
+        {"100 MB attribute from one entity", attributeBomb, Outcome::Fails},
     });
     ExpectIdOutcomes({
         {"billion laughs",
@@ -257,6 +310,76 @@ TEST(HostileFiles, EntityTricksEndTheLoadCleanly) {
                         "</vendor-ids></ids>"),
          Outcome::Fails},
     });
+}
+
+// Resource ids are read as a stream reads a decimal int: at the 32-bit limits, past them, with
+// signs and blanks. An attribute of one element never reaches the next one's state.
+TEST(HostileFiles, AttributesAtTheEdges) {
+    struct ResourceIdCase {
+        std::string value;
+        bool accepted;
+        std::int32_t id;
+    };
+    const std::vector<ResourceIdCase> cases = {
+        {"2147483647", true, 2147483647},
+        {"-2147483648", true, -2147483647 - 1},
+        {"2147483648", false, 0},
+        {"-2147483649", false, 0},
+        {"99999999999999999999", false, 0},
+        {"+7", true, 7},
+        {"&#9;&#10;&#13; 007.9", true, 7},
+        {"- 7", false, 0},
+        {"+-7", false, 0},
+        {"-", false, 0},
+        {"", false, 0},
+    };
+    for (const ResourceIdCase& c : cases) {
+        XmlTestFiles files;
+        std::vector<PrinterDescription> records;
+        const bool loaded = LoadPrinterDescriptions(
+            files.WriteWide("Wend.xml", OnePrinter("<names><shortname resourceId='" + c.value +
+                                                   "'>x</shortname></names>")),
+            records);
+        EXPECT_EQ(loaded, c.accepted) << c.value;
+        if (loaded && c.accepted) {
+            ASSERT_EQ(records.size(), 1u);
+            EXPECT_EQ(records[0].shortNameResourceId, c.id) << c.value;
+        }
+    }
+    XmlTestFiles files;
+    std::vector<PrinterDescription> records;
+    EXPECT_FALSE(LoadPrinterDescriptions(
+        files.WriteWide("Wend.xml", OnePrinter("<lutnames default='a'><lut id='a' resourceId='1'/>"
+                                               "<lut resourceId='2'/></lutnames>")),
+        records));
+}
+
+// The library would fetch http system ids itself; the parser takes that away, so every such
+// reference fails at once without a connection.
+TEST(HostileFiles, NetworkSystemIdsFailWithoutAConnection) {
+    CountingListener listener;
+    ASSERT_NE(listener.port(), 0);
+    const std::string url = "http://127.0.0.1:" + std::to_string(listener.port()) + "/x.dtd";
+    ExpectDescriptionOutcomes({
+        {"external DTD over http",
+         "<!DOCTYPE orvane_printing SYSTEM '" + url + "'>" + OnePrinter(""), Outcome::Fails},
+        {"external DTD on a closed port",
+         "<!DOCTYPE orvane_printing SYSTEM 'http://127.0.0.1:9/x.dtd'>" + OnePrinter(""),
+         Outcome::Fails},
+        {"external entity over http",
+         ExternalEntity("orvane_printing", url, OnePrinter("<icon>&ext;</icon>")), Outcome::Fails},
+        {"external parameter entity over http",
+         "<!DOCTYPE orvane_printing [<!ENTITY % p SYSTEM '" + url + "'> %p;]>" + OnePrinter(""),
+         Outcome::Fails},
+        {"external DTD over ftp",
+         "<!DOCTYPE orvane_printing SYSTEM 'ftp://127.0.0.1:" + std::to_string(listener.port()) +
+             "/x.dtd'>" + OnePrinter(""),
+         Outcome::Fails},
+    });
+    ExpectIdOutcomes({
+        {"external DTD over http", "<!DOCTYPE ids SYSTEM '" + url + "'><ids/>", Outcome::Fails},
+    });
+    EXPECT_EQ(listener.Stop(), 0);
 }
 
 // The library resolves external entities by its own rules, so a file beside the program may
