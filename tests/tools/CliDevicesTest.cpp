@@ -22,22 +22,12 @@ nlohmann::json Devices(const std::string& cliArguments) {
 TEST(CliDevices, IdentifiesAShippedModelAndExplainsTheOther) {
     const nlohmann::json devices = Devices("");
     ASSERT_EQ(devices.size(), 2u);
-    const nlohmann::json& known = devices[0];
-    EXPECT_EQ(known["devicePath"], "/dev/usb/lp0");
-    EXPECT_EQ(known["deviceId"], "MFG:Orvane;MDL:Kestrel  200;VER:1.2.3.4;");
-    EXPECT_EQ(known["held"], false);
-    EXPECT_EQ(known["mdl"], "Kestrel 200");
-    EXPECT_EQ(known["ver"], "1.2.3.4");
-    EXPECT_TRUE(known["phd"].is_null());
-    EXPECT_EQ(known["identified"], true);
-    EXPECT_EQ(known["shortName"], "Kestrel 200");
-    EXPECT_TRUE(known["vendorId"].is_number());
-
-    const nlohmann::json& unknown = devices[1];
-    EXPECT_EQ(unknown["identified"], false);
-    EXPECT_TRUE(unknown["shortName"].is_null());
-    EXPECT_TRUE(unknown["productId"].is_null());
-    EXPECT_EQ(unknown["reason"], "the model \"Kestrel 999\" is not in WendIDs.xml");
+    tools_test::ExpectAt(devices, R"({"/0/devicePath": "/dev/usb/lp0",
+        "/0/deviceId": "MFG:Orvane;MDL:Kestrel  200;VER:1.2.3.4;", "/0/held": false,
+        "/0/mdl": "Kestrel 200", "/0/ver": "1.2.3.4", "/0/phd": null, "/0/identified": true,
+        "/0/shortName": "Kestrel 200", "/1/identified": false, "/1/shortName": null,
+        "/1/productId": null, "/1/reason": "the model \"Kestrel 999\" is not in WendIDs.xml"})");
+    EXPECT_TRUE(devices[0]["vendorId"].is_number());
 }
 
 TEST(CliDevices, MissingDescriptionFilesAreNamed) {

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -35,12 +36,11 @@ protected:
     // A firmware file of version major.minor.0.0 with a correct CRC trailer.
     std::string Firmware(const std::string& name, int major, int minor, std::size_t size = 10000) {
         std::vector<std::uint8_t> bytes(size);
-        for (std::size_t i = 0; i < size; ++i) {
+        for (std::size_t i = 4; i < size; ++i) {
             bytes[i] = static_cast<std::uint8_t>(i * 13);
         }
         bytes[0] = static_cast<std::uint8_t>(minor);
         bytes[1] = static_cast<std::uint8_t>(major);
-        bytes[2] = bytes[3] = 0;
         const std::uint16_t crc = FirmwareImage::Crc16(bytes.data(), size - 2);
         bytes[size - 2] = static_cast<std::uint8_t>(crc);
         bytes[size - 1] = static_cast<std::uint8_t>(crc >> 8);
@@ -69,14 +69,9 @@ protected:
     // One JSON object per line.
     static std::vector<nlohmann::json> Events(const std::string& text) {
         std::vector<nlohmann::json> events;
-        std::size_t start = 0;
-        while (start < text.size()) {
-            std::size_t end = text.find('\n', start);
-            end = end == std::string::npos ? text.size() : end;
-            if (end > start) {
-                events.push_back(Json(text.substr(start, end - start)));
-            }
-            start = end + 1;
+        std::istringstream lines(text);
+        for (std::string line; std::getline(lines, line);) {
+            events.push_back(Json(line));
         }
         return events;
     }
@@ -96,11 +91,8 @@ TEST_F(CliUpdateTest, ListShowsWhatTheWindowWouldWithPerModelCounters) {
         "counter": 1, "firmwareVersion": "1.2.0.0", "head": "KH1", "extensions": ["bin"],
         "requiresReboot": true, "stripVersionBytes": false, "verifiesCrc": true})");
     EXPECT_EQ(printers[0], first);
-    EXPECT_EQ(printers[1]["shortName"], "Heron 10");
-    EXPECT_EQ(printers[1]["counter"], 1);
-    EXPECT_EQ(printers[1]["head"], "HR");
-    EXPECT_EQ(printers[2]["devicePath"], "/dev/usb/lp2");
-    EXPECT_EQ(printers[2]["counter"], 2);
+    tools_test::ExpectAt(printers, R"({"/1/shortName": "Heron 10", "/1/counter": 1, "/1/head": "HR",
+        "/2/devicePath": "/dev/usb/lp2", "/2/counter": 2})");
 
     ASSERT_EQ(Cli("list", output), 0);
     EXPECT_NE(output.find("1. Kestrel 200 (1)  firmware 1.2.0.0  head KH1  files *.bin  "
@@ -137,16 +129,11 @@ TEST_F(CliUpdateTest, UpdateStreamsEventsAndRediscoversTheNewVersion) {
     const std::string file = Firmware("KST2_0130.bin", 1, 3, 9000);
     std::string output;
     ASSERT_EQ(Cli("update --json --yes --printer 1 " + file, output), 0) << output;
-    const std::vector<nlohmann::json> events = Events(output);
-    ASSERT_EQ(events.size(), 7u) << output;
-    EXPECT_EQ(events[0], nlohmann::json::parse(R"({"event": "started"})"));
-    EXPECT_EQ(events[1], nlohmann::json::parse(R"({"event": "size", "bytes": 9000})"));
-    EXPECT_EQ(events[2], nlohmann::json::parse(R"({"event": "progress", "bytes": 4096})"));
-    EXPECT_EQ(events[4], nlohmann::json::parse(R"({"event": "progress", "bytes": 9000})"));
-    EXPECT_EQ(events[5], nlohmann::json::parse(
-                             R"({"event": "finished", "ok": true, "rebootRequired": true})"));
-    EXPECT_EQ(events[6],
-              nlohmann::json::parse(R"({"event": "rediscovered", "firmwareVersion": "1.3.0.0"})"));
+    EXPECT_EQ(nlohmann::json(Events(output)), nlohmann::json::parse(R"([{"event": "started"},
+        {"event": "size", "bytes": 9000}, {"event": "progress", "bytes": 4096},
+        {"event": "progress", "bytes": 8192}, {"event": "progress", "bytes": 9000},
+        {"event": "finished", "ok": true, "rebootRequired": true},
+        {"event": "rediscovered", "firmwareVersion": "1.3.0.0"}])"));
 }
 
 TEST_F(CliUpdateTest, UpdateRefusalsAndFailuresHaveTheirOwnStatus) {

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <nlohmann/json.hpp>
 #include <string>
 
 namespace tools_test {
@@ -22,6 +24,19 @@ inline int RunProcess(const std::string& commandLine, std::string& output) {
     }
     const int status = ::pclose(pipe);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Each key of expected (a JSON object) is a JSON pointer into actual, "" for the whole of it.
+inline void ExpectAt(const nlohmann::json& actual, const char* expected) {
+    const nlohmann::json table = nlohmann::json::parse(expected);
+    for (const auto& [pointer, value] : table.items()) {
+        const nlohmann::json::json_pointer at(pointer);
+        if (!actual.contains(at)) {
+            ADD_FAILURE() << pointer << " is missing";
+        } else {
+            EXPECT_EQ(actual.at(at), value) << pointer;
+        }
+    }
 }
 
 }  // namespace tools_test
