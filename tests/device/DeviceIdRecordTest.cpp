@@ -9,53 +9,45 @@
 
 namespace {
 
-// Value of a getter, or "<none>" when it refuses.
-template <typename Getter>
-std::string Value(const DeviceIdRecord& record, Getter getter) {
-    char buffer[400];
-    return (record.*getter)(buffer, sizeof buffer) ? std::string(buffer) : "<none>";
+// The four fields as "MFG|MDL|VER|PHD", "?" for a field whose getter refuses.
+std::string Fields(const DeviceIdRecord& record) {
+    std::string fields;
+    for (auto getter : {&DeviceIdRecord::GetMFG, &DeviceIdRecord::GetMDL, &DeviceIdRecord::GetVER,
+                        &DeviceIdRecord::GetPHD}) {
+        char buffer[400];
+        fields += "|" + std::string((record.*getter)(buffer, sizeof buffer) ? buffer : "?");
+    }
+    return fields.substr(1);
 }
 
-struct ParseCase {
-    const char* name;
-    const char* text;
-    bool parsed;
-    const char* mfg;
-    const char* mdl;
-    const char* ver;
-    const char* phd;
-};
-
 TEST(DeviceIdRecord, ParseTakesRequiredAndOptionalKeys) {
-    const ParseCase cases[] = {
-        {"four fields, others absent", "MFG:Orvane;MDL:OP-900;CMD:ORV;CLS:PRINTER;", true, "Orvane",
-         "OP-900", "<none>", "<none>"},
-        {"field order does not matter", "PHD:H2;VER:1.2.3.4;MDL:OP-900;MFG:Orvane;", true, "Orvane",
-         "OP-900", "1.2.3.4", "H2"},
+    const struct {
+        const char* name;
+        const char* text;
+        bool parsed;
+        const char* fields;
+    } cases[] = {
+        {"four fields, others absent", "MFG:Orvane;MDL:OP-900;CMD:ORV;CLS:PRINTER;", true,
+         "Orvane|OP-900|?|?"},
+        {"field order does not matter", "PHD:H2;VER:1.2.3.4;MDL:OP-900;MFG:Orvane;", true,
+         "Orvane|OP-900|1.2.3.4|H2"},
         {"blanks trimmed and collapsed, tab kept", "MFG:  Orvane   Imaging ;MDL: OP\t900 ;", true,
-         "Orvane Imaging", "OP\t900", "<none>", "<none>"},
-        {"last field without semicolon", "MFG:Orvane;MDL:OP-900", true, "Orvane", "OP-900",
-         "<none>", "<none>"},
-        {"empty value", "MFG:;MDL:OP-900;VER:;", true, "", "OP-900", "", "<none>"},
-        {"first of two equal keys wins", "MFG:A;MDL:B;MFG:C;MDL:D;", true, "A", "B", "<none>",
-         "<none>"},
+         "Orvane Imaging|OP\t900|?|?"},
+        {"last field without semicolon", "MFG:Orvane;MDL:OP-900", true, "Orvane|OP-900|?|?"},
+        {"empty value", "MFG:;MDL:OP-900;VER:;", true, "|OP-900||?"},
+        {"first of two equal keys wins", "MFG:A;MDL:B;MFG:C;MDL:D;", true, "A|B|?|?"},
         {"key found inside an earlier value", "DES:see MDL:X1;MFG:Orvane;MDL:OP-900;", true,
-         "Orvane", "X1", "<none>", "<none>"},
-        {"lower-case key is not a key", "mfg:Orvane;MDL:OP-900;", false, "<none>", "<none>",
-         "<none>", "<none>"},
-        {"long key spelling is not a key", "MANUFACTURER:Orvane;MODEL:OP-900;", false, "<none>",
-         "<none>", "<none>", "<none>"},
-        {"MDL missing", "MFG:Orvane;CMD:ORV;", false, "<none>", "<none>", "<none>", "<none>"},
-        {"empty text", "", false, "<none>", "<none>", "<none>", "<none>"},
+         "Orvane|X1|?|?"},
+        {"lower-case key is not a key", "mfg:Orvane;MDL:OP-900;", false, "?|?|?|?"},
+        {"long key spelling is not a key", "MANUFACTURER:Orvane;MODEL:OP-900;", false, "?|?|?|?"},
+        {"MDL missing", "MFG:Orvane;CMD:ORV;", false, "?|?|?|?"},
+        {"empty text", "", false, "?|?|?|?"},
     };
-    for (const ParseCase& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         DeviceIdRecord record;
         EXPECT_EQ(record.Parse(c.text), c.parsed);
-        EXPECT_EQ(Value(record, &DeviceIdRecord::GetMFG), c.mfg);
-        EXPECT_EQ(Value(record, &DeviceIdRecord::GetMDL), c.mdl);
-        EXPECT_EQ(Value(record, &DeviceIdRecord::GetVER), c.ver);
-        EXPECT_EQ(Value(record, &DeviceIdRecord::GetPHD), c.phd);
+        EXPECT_EQ(Fields(record), c.fields);
     }
 }
 
