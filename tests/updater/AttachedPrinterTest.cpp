@@ -8,69 +8,59 @@
 using namespace updater_test;
 using simulator::FaultKind;
 
+namespace {
+
+// "resource id|short name|version|head|extensions|crc strip reboot flags", "?" for a refusal.
+std::string Identity(AttachedPrinter& printer) {
+    std::int32_t id = 0;
+    std::string name, version, head, extensions;
+    std::vector<std::string> list;
+    if (printer.GetFirmwareExtensions(list)) {
+        for (const std::string& extension : list) {
+            extensions += extension + ",";
+        }
+    } else {
+        extensions = "?";
+    }
+    return (printer.GetModelNameResourceId(id) ? std::to_string(id) : "?") + "|" +
+           (printer.GetShortName(name) ? name : "?") + "|" +
+           (printer.GetFirmwareVersion(version) ? version : "?") + "|" +
+           (printer.GetHeadName(head) ? head : "?") + "|" + extensions + "|" +
+           std::to_string(printer.VerifiesFirmwareCrc()) +
+           std::to_string(printer.StripsVersionBytes()) + std::to_string(printer.RequiresReboot());
+}
+
+}  // namespace
+
 TEST(AttachedPrinter, IdentityQueriesFollowTheDeviceIdAndDescription) {
     simulator::UmockdevPrinterHost host;
     auto withHead = Attach(host, Config("MFG:Orvane;MDL:Test 1;VER:2.1.0.4;PHD:TH2;"));
     auto withoutHead = Attach(host, Config("MFG:Orvane;MDL:Test 1;VER:2.1;"), {false, false, 1});
-    simulator::PrinterConfig noId = Config();
-    noId.faults.push_back(MakeFault(FaultKind::kNoDeviceId));
-    auto unreadable = Attach(host, noId, {true, true, 0});
+    auto unreadable =
+        Attach(host, WithFaults({MakeFault(FaultKind::kNoDeviceId)}), {true, true, 0});
 
-    std::string text;
-    EXPECT_TRUE(withHead->GetFirmwareVersion(text));
-    EXPECT_EQ(text, "2.1.0.4");
-    EXPECT_TRUE(withHead->GetHeadName(text));
-    EXPECT_EQ(text, "TH2");
-    std::vector<std::string> extensions;
-    EXPECT_TRUE(withHead->GetFirmwareExtensions(extensions));
-    EXPECT_TRUE(extensions.empty());
+    // Only firmwareCrcVerify == 1 turns the check on.
+    EXPECT_EQ(Identity(*withHead), "5001|Test 1|2.1.0.4|TH2||000");
+    EXPECT_EQ(Identity(*withoutHead), "5001|Test 1|2.1|TH1|bin,fw,|100");
+    EXPECT_EQ(Identity(*unreadable), "5001|Test 1|?|?|?|011");
+
     EXPECT_FALSE(withHead->AcceptsFirmwareFileName(L"RVX2_105.bin"));
-
-    EXPECT_TRUE(withoutHead->GetHeadName(text));
-    EXPECT_EQ(text, "TH1");
-    EXPECT_TRUE(withoutHead->GetFirmwareExtensions(extensions));
-    EXPECT_EQ(extensions, (std::vector<std::string>{"bin", "fw"}));
     EXPECT_TRUE(withoutHead->AcceptsFirmwareFileName(L"rvx2_105.BIN"));
     EXPECT_TRUE(withoutHead->AcceptsFirmwareFileName(L"any.fw"));
     EXPECT_FALSE(withoutHead->AcceptsFirmwareFileName(L"X_RVX2_1.bin"));
+    EXPECT_FALSE(unreadable->AcceptsFirmwareFileName(L"any.fw"));
     platform::SetLastError(0);
     EXPECT_FALSE(withoutHead->AcceptsFirmwareFileName(L""));
     EXPECT_EQ(platform::GetLastError(), platform::kErrorInvalidParameter);
-
-    EXPECT_FALSE(unreadable->GetFirmwareVersion(text));
-    EXPECT_FALSE(unreadable->GetHeadName(text));
-    EXPECT_FALSE(unreadable->GetFirmwareExtensions(extensions));
-    EXPECT_FALSE(unreadable->AcceptsFirmwareFileName(L"any.fw"));
-
-    // Flags: only firmwareCrcVerify == 1 turns the check on.
-    EXPECT_FALSE(withHead->VerifiesFirmwareCrc());
-    EXPECT_TRUE(withoutHead->VerifiesFirmwareCrc());
-    EXPECT_FALSE(unreadable->VerifiesFirmwareCrc());
-    EXPECT_TRUE(unreadable->StripsVersionBytes());
-    EXPECT_TRUE(unreadable->RequiresReboot());
-    std::int32_t id = 0;
-    EXPECT_TRUE(unreadable->GetModelNameResourceId(id));
-    EXPECT_EQ(id, 5001);
-    EXPECT_TRUE(unreadable->GetShortName(text));
-    EXPECT_EQ(text, "Test 1");
 }
 
 TEST(AttachedPrinter, WithoutDescriptionEveryRequestFails) {
     AttachedPrinter printer(nullptr);
-    std::string text;
-    std::int32_t id = 0;
-    std::vector<std::string> list;
     PrinterStatusRecord status;
     const std::uint8_t byte = 0;
     EXPECT_FALSE(printer.Open());
-    EXPECT_FALSE(printer.GetModelNameResourceId(id));
-    EXPECT_FALSE(printer.GetShortName(text));
-    EXPECT_FALSE(printer.GetFirmwareVersion(text));
-    EXPECT_FALSE(printer.GetHeadName(text));
-    EXPECT_FALSE(printer.GetFirmwareExtensions(list));
+    EXPECT_EQ(Identity(printer), "?|?|?|?|?|000");
     EXPECT_FALSE(printer.AcceptsFirmwareFileName(L"a.fw"));
-    EXPECT_FALSE(printer.VerifiesFirmwareCrc() || printer.RequiresReboot() ||
-                 printer.StripsVersionBytes());
     EXPECT_FALSE(printer.ReadStatus(status));
     EXPECT_FALSE(printer.SendStart() || printer.SendEnd() || printer.SendImageInfo(1) ||
                  printer.SendDataHeader(1) || printer.SendData(&byte, 1));

@@ -24,7 +24,6 @@ protected:
         ASSERT_TRUE(worker.SetWindow(&queue_));
         worker.Start();
         platform::Message m;
-        // A guard against a hang only.
         ASSERT_TRUE(queue_.Take(m, std::chrono::seconds(120)));
         EXPECT_EQ(m.message, WM_PRINTERS_FOUND);
         EXPECT_EQ(m.wParam, 1u);
@@ -33,14 +32,15 @@ protected:
         EXPECT_EQ(queue_.Size(), 0u);
     }
 
-    static std::vector<std::string> Versions(DiscoveryWorker& worker) {
-        std::vector<std::string> versions;
+    // "version short name reboot" for each printer found.
+    static std::vector<std::string> Found(DiscoveryWorker& worker) {
+        std::vector<std::string> found;
         for (AttachedPrinter* printer : worker.GetPrinters()) {
-            std::string version;
-            EXPECT_TRUE(printer->GetFirmwareVersion(version));
-            versions.push_back(version);
+            std::string version, name;
+            EXPECT_TRUE(printer->GetFirmwareVersion(version) && printer->GetShortName(name));
+            found.push_back(version + " " + name + " " + std::to_string(printer->RequiresReboot()));
         }
-        return versions;
+        return found;
     }
 
     simulator::UmockdevPrinterHost host_;
@@ -69,15 +69,11 @@ TEST_F(DiscoveryWorkerTest, ListsOpenedKnownPrintersInOrderAndLeavesOthersOut) {
 
     DiscoveryWorker worker;
     Discover(worker);
+    EXPECT_EQ(Found(worker),
+              (std::vector<std::string>{"1.2.0.0 Kestrel 200 1", "3.0.1.0 Heron 10 0"}));
     ASSERT_EQ(worker.GetPrinters().size(), 2u);
-    EXPECT_EQ(Versions(worker), (std::vector<std::string>{"1.2.0.0", "3.0.1.0"}));
     EXPECT_EQ(std::wstring(worker.GetPrinters()[0]->GetDevicePath()), Wide(host_.DevicePath(0)));
     EXPECT_EQ(std::wstring(worker.GetPrinters()[1]->GetDevicePath()), Wide(host_.DevicePath(3)));
-    std::string name;
-    EXPECT_TRUE(worker.GetPrinters()[1]->GetShortName(name));
-    EXPECT_EQ(name, "Heron 10");
-    EXPECT_TRUE(worker.GetPrinters()[0]->RequiresReboot());
-    EXPECT_FALSE(worker.GetPrinters()[1]->RequiresReboot());
 }
 
 TEST_F(DiscoveryWorkerTest, SecondRunReleasesTheFirstRunsPrintersBeforeFindingThemAgain) {
@@ -85,13 +81,14 @@ TEST_F(DiscoveryWorkerTest, SecondRunReleasesTheFirstRunsPrintersBeforeFindingTh
     host_.AddPrinter(Config(kHeron10));
     DiscoveryWorker worker;
     Discover(worker);
-    ASSERT_EQ(worker.GetPrinters().size(), 2u);
+    const std::vector<std::string> first = Found(worker);
+    ASSERT_EQ(first.size(), 2u);
     const std::uint64_t opensAfterFirst = host_.Printer(0).Opens();
 
     // The first run's ports are exclusive: the second run finds both printers again only if it
     // closed them first.
     Discover(worker);
-    EXPECT_EQ(Versions(worker), (std::vector<std::string>{"1.2.0.0", "3.0.1.0"}));
+    EXPECT_EQ(Found(worker), first);
     EXPECT_GT(host_.Printer(0).Opens(), opensAfterFirst);
 }
 

@@ -31,8 +31,7 @@ protected:
         return *images_.back();
     }
 
-    // Runs one update and returns every progress message up to the final one. Messages that
-    // would follow the final one are caught by the check that the queue is empty after Stop.
+    // Every progress message up to the final one; any later one fails the empty-queue check.
     Messages Update(AttachedPrinter& printer, FirmwareImage& image) {
         UpdateWorker worker;
         EXPECT_TRUE(worker.SetWindow(&queue_));
@@ -42,7 +41,6 @@ protected:
         Messages messages;
         for (;;) {
             platform::Message m;
-            // A guard against a hang only; every run ends long before.
             if (!queue_.Take(m, std::chrono::seconds(120))) {
                 ADD_FAILURE() << "no final message";
                 break;
@@ -99,7 +97,6 @@ TEST_F(UpdateWorkerTest, PlainPrinterGetsTheWholeFileInFullChunks) {
     EXPECT_EQ(t["dataWrites"], nlohmann::json::array({4096, 4096}));
     EXPECT_EQ(t["outcome"], "flashed");
     EXPECT_EQ(t["firmwareVersion"], "1.5.0.3");
-    // Two busy answers before each of three acknowledgements, one poll interval after each.
     EXPECT_EQ(clock_.Elapsed(), 3u * 2u * UpdateWorker::kPollIntervalMs);
 }
 
@@ -119,19 +116,9 @@ TEST_F(UpdateWorkerTest, StrippingPrinterGetsTheFileWithoutItsVersionPrefix) {
     EXPECT_EQ(Transcript(1)["dataSha256"], stripped["dataSha256"]);
 }
 
-TEST_F(UpdateWorkerTest, RebootingPrinterEndsWithCodeFour) {
-    auto printer = Attach(host_, Config(), {false, true, -1});
-    const Messages messages = Update(*printer, Image(ImageBytes(100)));
-    EXPECT_EQ(messages, (Messages{{1, 0}, {5, 100}, {6, 100}, {4, 1}}));
-    EXPECT_EQ(CommandNames(Transcript(0)), kAllCommands);
-}
-
 TEST_F(UpdateWorkerTest, IdleAnswerPassesEveryStageAtOnce) {
-    simulator::PrinterConfig config = Config();
-    config.faults.push_back(MakeFault(FaultKind::kIdleOnly));
-    auto printer = Attach(host_, config);
-    const Messages messages = Update(*printer, Image(ImageBytes(10)));
-    EXPECT_EQ(messages.back(), (std::pair<std::uintptr_t, std::intptr_t>{3, 1}));
+    auto printer = Attach(host_, WithFaults({MakeFault(FaultKind::kIdleOnly)}));
+    EXPECT_EQ(Update(*printer, Image(ImageBytes(10))).back(), (Messages::value_type{3, 1}));
     EXPECT_EQ(Transcript(0)["statusReads"], 3);
     EXPECT_EQ(clock_.Elapsed(), 0u);
 }
@@ -144,24 +131,26 @@ TEST_F(UpdateWorkerTest, WaitForStageRules) {
         bool passes;
         std::uint32_t elapsedMs;  // on the driven clock
     };
-    Fault noAck = MakeFault(FaultKind::kNoAck);
-    noAck.stage = 1;
-    Fault wrongStage = MakeFault(FaultKind::kWrongStage);
-    wrongStage.stage = 1;
-    wrongStage.reportedStage = 2;
-    Fault readError = MakeFault(FaultKind::kStatusReadError);
-    readError.afterReads = 0;
-    Fault shortStall = MakeFault(FaultKind::kStallRead);
-    shortStall.atRead = 1;
-    shortStall.ms = 20;
     const std::vector<Case> cases = {
         // Busy, then idle: idle no longer counts; the wait runs to its time limit.
-        {"busy then idle", {noAck}, 3, false, 60500},
+        {"busy then idle",
+         {MakeFault(FaultKind::kNoAck, [](Fault& f) { f.stage = 1; })},
+         3,
+         false,
+         60500},
         {"busy forever", {MakeFault(FaultKind::kBusyForever)}, 0, false, 60500},
-        {"wrong stage", {wrongStage}, 0, false, 60500},
+        {"wrong stage",
+         {MakeFault(FaultKind::kWrongStage, [](Fault& f) { f.stage = 1, f.reportedStage = 2; })},
+         0,
+         false,
+         60500},
         {"acknowledged after busy", {}, 4, true, 2000},
-        {"stalled read", {shortStall}, 0, true, 0},
-        {"read error", {readError}, 0, false, 0},
+        {"stalled read",
+         {MakeFault(FaultKind::kStallRead, [](Fault& f) { f.ms = 20; })},
+         0,
+         true,
+         0},
+        {"read error", {MakeFault(FaultKind::kStatusReadError)}, 0, false, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -186,54 +175,40 @@ TEST_F(UpdateWorkerTest, EveryFaultEndsInTheRightFinalMessageAndEndCommand) {
         std::intptr_t outcome = 0;
     };
     auto at = [](FaultKind kind, std::int64_t byte) {
-        Fault f = MakeFault(kind);
-        f.atDataByte = byte;
-        return f;
+        return MakeFault(kind, [byte](Fault& f) { f.atDataByte = byte; });
     };
     auto noAckAt = [](int stage) {
-        Fault f = MakeFault(FaultKind::kNoAck);
-        f.stage = stage;
-        return f;
+        return MakeFault(FaultKind::kNoAck, [stage](Fault& f) { f.stage = stage; });
     };
-    Fault readError = MakeFault(FaultKind::kStatusReadError);
-    readError.afterReads = 1;
-    Fault infoFails = MakeFault(FaultKind::kWriteError);
-    infoFails.command = "ImageInfoCommand";
-    Fault headerFails = MakeFault(FaultKind::kWriteError);
-    headerFails.command = "DataHeaderCommand";
-    Fault endFails = MakeFault(FaultKind::kWriteError);
-    endFails.command = "EndCommand";
-    Fault wrongFinalStage = MakeFault(FaultKind::kWrongStage);
-    wrongFinalStage.stage = 255;
-    Fault stall = MakeFault(FaultKind::kStallRead);
-    stall.atRead = 2;
-    stall.ms = 20;
+    auto writeFails = [](const char* command) {
+        return MakeFault(FaultKind::kWriteError, [command](Fault& f) { f.command = command; });
+    };
     const std::vector<Case> cases = {
         {"no ack for stage 2", noAckAt(2), true},
         {"no final ack", noAckAt(255), true},
         {"busy forever", MakeFault(FaultKind::kBusyForever), true},
-        {"status read error", readError, true},
-        {"image info write error", infoFails, true},
-        {"data header write error", headerFails, true},
+        {"status read error",
+         MakeFault(FaultKind::kStatusReadError, [](Fault& f) { f.afterReads = 1; }), true},
+        {"image info write error", writeFails("ImageInfoCommand"), true},
+        {"data header write error", writeFails("DataHeaderCommand"), true},
         {"data write error", at(FaultKind::kWriteError, 5000), true},
         {"short write", at(FaultKind::kShortWrite, 5000), true},
         {"disconnect", at(FaultKind::kDisconnect, 5000), false},
-        {"wrong final stage", wrongFinalStage, true},
+        {"wrong final stage", MakeFault(FaultKind::kWrongStage, [](Fault& f) { f.stage = 255; }),
+         true},
         // The end command's own result is not looked at.
-        {"end command write error", endFails, false, 1},
-        {"stalled status read", stall, true, 1},
+        {"end command write error", writeFails("EndCommand"), false, 1},
+        {"stalled status read",
+         MakeFault(FaultKind::kStallRead, [](Fault& f) { f.atRead = 2, f.ms = 20; }), true, 1},
     };
     for (std::size_t i = 0; i < cases.size(); ++i) {
         const Case& c = cases[i];
         SCOPED_TRACE(c.name);
-        simulator::PrinterConfig config = Config();
-        config.faults = {c.fault};
-        auto printer = Attach(host_, config);
+        auto printer = Attach(host_, WithFaults({c.fault}));
         const Messages messages = Update(*printer, Image(ImageBytes(9000)));
         ASSERT_GE(messages.size(), 3u);
-        EXPECT_EQ(messages[0], (std::pair<std::uintptr_t, std::intptr_t>{1, 0}));
-        EXPECT_EQ(messages[1], (std::pair<std::uintptr_t, std::intptr_t>{5, 9000}));
-        EXPECT_EQ(messages.back(), (std::pair<std::uintptr_t, std::intptr_t>{3, c.outcome}));
+        EXPECT_EQ(Messages(messages.begin(), messages.begin() + 2), (Messages{{1, 0}, {5, 9000}}));
+        EXPECT_EQ(messages.back(), (Messages::value_type{3, c.outcome}));
         const std::vector<std::string> names = CommandNames(Transcript(i));
         ASSERT_FALSE(names.empty());
         EXPECT_EQ(names.back() == "EndCommand", c.endWritten);
@@ -243,16 +218,18 @@ TEST_F(UpdateWorkerTest, EveryFaultEndsInTheRightFinalMessageAndEndCommand) {
     }
 }
 
-TEST_F(UpdateWorkerTest, FailedStartStillEndsTheExchange) {
-    simulator::PrinterConfig config = Config();
-    Fault startFails = MakeFault(FaultKind::kWriteError);
-    startFails.command = "StartCommand";
-    config.faults = {startFails};
-    auto printer = Attach(host_, config, {false, true, -1});
-    const Messages messages = Update(*printer, Image(ImageBytes(64)));
-    EXPECT_EQ(messages, (Messages{{1, 0}, {5, 64}, {4, 0}}));
-    EXPECT_EQ(CommandNames(Transcript(0)), std::vector<std::string>{"EndCommand"});
-    EXPECT_EQ(Transcript(0)["statusReads"], 0);
+TEST_F(UpdateWorkerTest, RebootingPrinterEndsWithCodeFourAndAFailedStartStillEndsTheExchange) {
+    auto printer = Attach(host_, Config(), {false, true, -1});
+    EXPECT_EQ(Update(*printer, Image(ImageBytes(100))),
+              (Messages{{1, 0}, {5, 100}, {6, 100}, {4, 1}}));
+    EXPECT_EQ(CommandNames(Transcript(0)), kAllCommands);
+
+    const Fault startFails =
+        MakeFault(FaultKind::kWriteError, [](Fault& f) { f.command = "StartCommand"; });
+    auto failing = Attach(host_, WithFaults({startFails}), {false, true, -1});
+    EXPECT_EQ(Update(*failing, Image(ImageBytes(64))), (Messages{{1, 0}, {5, 64}, {4, 0}}));
+    EXPECT_EQ(CommandNames(Transcript(1)), std::vector<std::string>{"EndCommand"});
+    EXPECT_EQ(Transcript(1)["statusReads"], 0);
 }
 
 TEST_F(UpdateWorkerTest, MissingPartsRefuseOrEndTheRunAtOnce) {

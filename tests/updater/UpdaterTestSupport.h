@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -36,11 +37,7 @@ inline std::string MakeTempDir() {
 inline std::vector<std::uint8_t> ImageBytes(std::size_t size) {
     std::vector<std::uint8_t> bytes(size);
     for (std::size_t i = 0; i < size; ++i) {
-        bytes[i] = static_cast<std::uint8_t>(i * 7 + 3);
-    }
-    const std::uint8_t prefix[4] = {0x05, 0x01, 0x03, 0x00};
-    for (std::size_t i = 0; i < 4 && i < size; ++i) {
-        bytes[i] = prefix[i];
+        bytes[i] = static_cast<std::uint8_t>(i < 4 ? "\x05\x01\x03\x00"[i] : i * 7 + 3);
     }
     return bytes;
 }
@@ -54,9 +51,14 @@ inline std::string WriteFile(const std::string& dir, const std::string& name,
     return path;
 }
 
-inline simulator::Fault MakeFault(simulator::FaultKind kind) {
+// A fault of the given kind; set fills in its other fields.
+inline simulator::Fault MakeFault(simulator::FaultKind kind,
+                                  const std::function<void(simulator::Fault&)>& set = nullptr) {
     simulator::Fault fault;
     fault.kind = kind;
+    if (set) {
+        set(fault);
+    }
     return fault;
 }
 
@@ -76,13 +78,9 @@ inline IdentifiedPrinter* MakeIdentified(const std::string& devicePath, ModelFla
     d.requiresReboot = flags.reboot;
     d.firmwareCrcVerify = flags.crcVerify;
     d.defaultHead = "TH1";
-    HeadDefinition th1;
-    th1.id = "TH1";
-    th1.firmwareNameSpecs = {{"RVX2_", "bin", 1}, {"", "fw", 1}};
-    HeadDefinition th2;
-    th2.id = "TH2";
-    d.heads["TH1"] = th1;
-    d.heads["TH2"] = th2;
+    d.heads["TH1"].id = "TH1";
+    d.heads["TH1"].firmwareNameSpecs = {{"RVX2_", "bin", 1}, {"", "fw", 1}};
+    d.heads["TH2"].id = "TH2";
     printer->SetDevicePath(Wide(devicePath).c_str());
     return printer;
 }
@@ -91,6 +89,12 @@ inline simulator::PrinterConfig Config(
     const std::string& deviceId = "MFG:Orvane;MDL:Test 1;VER:1.5.0.2;") {
     simulator::PrinterConfig config;
     config.deviceId = deviceId;
+    return config;
+}
+
+inline simulator::PrinterConfig WithFaults(std::vector<simulator::Fault> faults) {
+    simulator::PrinterConfig config = Config();
+    config.faults = std::move(faults);
     return config;
 }
 
