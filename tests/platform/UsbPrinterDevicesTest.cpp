@@ -12,25 +12,19 @@ std::wstring Wide(const std::string& path) {
     return std::wstring(path.begin(), path.end());
 }
 
-simulator::PrinterConfig Printer(const std::string& model) {
-    simulator::PrinterConfig config;
-    config.deviceId = "MFG:Orvane;MDL:" + model + ";";
-    return config;
-}
-
 // One testbed per process: the steps build on each other.
 TEST(EnumerateUsbPrinterPaths, ListsPrinterInterfacesOnlyInUdevOrder) {
     simulator::UmockdevPrinterHost host;
+    simulator::PrinterConfig printer;
+    printer.deviceId = "MFG:Orvane;MDL:A;";
     std::vector<std::wstring> paths = {L"stale entry"};
     ASSERT_TRUE(platform::EnumerateUsbPrinterPaths(paths));
     EXPECT_TRUE(paths.empty());
 
-    const std::string first = host.AddPrinter(Printer("A"));
+    const std::string first = host.AddPrinter(printer);
     const std::string other = host.AddNonPrinterDevice();
-    const std::string second = host.AddPrinter(Printer("B"));
-    ASSERT_FALSE(first.empty()) << host.error();
-    ASSERT_FALSE(other.empty()) << host.error();
-    ASSERT_FALSE(second.empty()) << host.error();
+    const std::string second = host.AddPrinter(printer);
+    ASSERT_FALSE(first.empty() || other.empty() || second.empty()) << host.error();
 
     ASSERT_TRUE(platform::EnumerateUsbPrinterPaths(paths));
     EXPECT_EQ(paths, (std::vector<std::wstring>{Wide(first), Wide(second)}));
