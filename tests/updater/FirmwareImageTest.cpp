@@ -144,24 +144,20 @@ TEST_F(FirmwareImageFiles, FailedLoadsKeepThePreviousImageAndSetLastError) {
 }
 
 TEST_F(FirmwareImageFiles, TitleIsTheNameWithoutDirectoryAndExtension) {
-    const std::vector<std::uint8_t> bytes = {1, 2, 3, 4, 5, 6};
     const struct {
         std::string name;
-        bool ok;
-        std::wstring title;
-    } cases[] = {
-        {"RVX2_105.bin", true, L"RVX2_105"},
-        {"RVX2_105", true, L"RVX2_105"},
-        {"a.b.bin", true, L"a.b"},
-        {".bin", false, L""},
-        {"x.", true, L"x"},
-    };
+        std::wstring title;  // "?": refused, the text untouched
+    } cases[] = {{"RVX2_105.bin", L"RVX2_105"},
+                 {"RVX2_105", L"RVX2_105"},
+                 {"a.b.bin", L"a.b"},
+                 {".bin", L"?"},
+                 {"x.", L"x"}};
     for (const auto& c : cases) {
         FirmwareImage image;
-        ASSERT_TRUE(image.Load(Write(c.name, bytes), false));
-        std::wstring title = L"before";
-        EXPECT_EQ(image.GetTitle(title), c.ok) << c.name;
-        EXPECT_EQ(title, c.ok ? c.title : L"before") << c.name;
+        ASSERT_TRUE(image.Load(Write(c.name, {1, 2, 3, 4, 5, 6}), false));
+        std::wstring title = L"?";
+        EXPECT_EQ(image.GetTitle(title), c.title != L"?") << c.name;
+        EXPECT_EQ(title, c.title) << c.name;
     }
 }
 
@@ -200,23 +196,21 @@ TEST(FirmwareImageNames, NameMustStartWithPrefixAndEndWithExtension) {
         const char* prefix;
         const char* extension;
         bool fits;
-    } cases[] = {
-        {"RVX2_V105.BIN", "rvx2_", "bin", true},
-        {"rvx2_v105.bin", "RVX2_", "BIN", true},
-        {"RVX2_.bin", "rvx2_", "bin", false},  // nothing between prefix and extension
-        {"X_RVX2_1.bin", "rvx2_", "bin", false},
-        {"RVX2_1.bin.old", "rvx2_", "bin", false},
-        {"RVX2_1.xbin", "rvx2_", "bin", false},
-        {"RVX2_1.bin.bin", "rvx2_", "bin", true},
-        {"RVX2", "rvx2_", "bin", false},
-        {"anything.bin", "", "bin", true},
-        {".bin", "", "bin", false},
-        {"RVX2_whatever", "rvx2_", "", true},
-        {"RVX2_", "rvx2_", "", true},
-        {"other", "rvx2_", "", false},
-        {"", "", "", true},
-        {"", "", "bin", false},
-    };
+    } cases[] = {{"RVX2_V105.BIN", "rvx2_", "bin", true},
+                 {"rvx2_v105.bin", "RVX2_", "BIN", true},
+                 {"RVX2_.bin", "rvx2_", "bin", false},  // nothing between prefix and extension
+                 {"X_RVX2_1.bin", "rvx2_", "bin", false},
+                 {"RVX2_1.bin.old", "rvx2_", "bin", false},
+                 {"RVX2_1.xbin", "rvx2_", "bin", false},
+                 {"RVX2_1.bin.bin", "rvx2_", "bin", true},
+                 {"RVX2", "rvx2_", "bin", false},
+                 {"anything.bin", "", "bin", true},
+                 {".bin", "", "bin", false},
+                 {"RVX2_whatever", "rvx2_", "", true},
+                 {"RVX2_", "rvx2_", "", true},
+                 {"other", "rvx2_", "", false},
+                 {"", "", "", true},
+                 {"", "", "bin", false}};
     for (const auto& c : cases) {
         EXPECT_EQ(FirmwareImage::NameFitsSpec(c.name, FirmwareNameSpec{c.prefix, c.extension, 1}),
                   c.fits)
