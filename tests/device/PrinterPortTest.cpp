@@ -14,7 +14,6 @@ namespace {
 using device_test::Host;
 using device_test::WithFault;
 using device_test::WithId;
-using simulator::Fault;
 using simulator::FaultKind;
 using simulator::LengthPrefix;
 using simulator::PrinterConfig;
@@ -75,11 +74,8 @@ TEST(PrinterPort, HeldDeviceCannotBeOpenedUntilReleased) {
 }
 
 TEST(PrinterPort, MovesBlocksAndReportsShortWrites) {
-    PrinterConfig config = WithId("MFG:Orvane;MDL:OP-A;");
-    Fault shortWrite;
-    shortWrite.kind = FaultKind::kShortWrite;
-    shortWrite.atDataByte = 5;
-    config.faults.push_back(shortWrite);
+    PrinterConfig config = WithFault(FaultKind::kShortWrite);
+    config.faults[0].atDataByte = 5;
     const std::wstring path = AddPrinter(config);
     PrinterPort port;
     ASSERT_TRUE(port.Open(path.c_str()));
