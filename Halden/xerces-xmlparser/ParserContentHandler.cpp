@@ -71,16 +71,13 @@ bool NarrowLanes(__m128i units, int mask, char* target, bool& blank) {
 }
 #endif
 
-// ASCII is the same in every local code page, so ASCII text is narrowed unit by unit into out,
-// reusing its storage. Returns false, out then unspecified, when the text holds another
-// character. blank tells whether every unit is a space, tab, line feed or carriage return.
-// Most of a description file is indentation and short names, hence the care: with SSE2, blocks
-// of 8 (or 4) units, the last block overlapping the one before instead of a loop over the rest.
-bool NarrowAscii(const XMLCh* text, std::size_t length, std::string& out, bool& blank) {
-    if (out.size() != length) {
-        out.resize(length);
-    }
-    char* const target = &out[0];
+// ASCII is the same in every local code page, so ASCII text is narrowed unit by unit into
+// target, which has room for length bytes. Returns false, target then unspecified, when the text
+// holds another character. blank tells whether every unit is a space, tab, line feed or carriage
+// return. Most of a description file is indentation and short names, hence the care: with SSE2,
+// blocks of 8 (or 4) units, the last block overlapping the one before instead of a loop over the
+// rest.
+bool NarrowAscii(const XMLCh* text, std::size_t length, char* const target, bool& blank) {
     bool allBlank = true;
 #if defined(__SSE2__)
     if (length >= 8) {
@@ -122,6 +119,34 @@ bool NarrowAscii(const XMLCh* text, std::size_t length, std::string& out, bool& 
     }
     blank = allBlank;
     return true;
+}
+
+// The same into out, reusing its storage.
+bool NarrowAscii(const XMLCh* text, std::size_t length, std::string& out, bool& blank) {
+    if (out.size() != length) {
+        out.resize(length);
+    }
+    return NarrowAscii(text, length, &out[0], blank);
+}
+
+bool AllBlank(const std::string& text) {
+    for (const char c : text) {
+        if (!IsBlank(static_cast<unsigned char>(c))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Whether name, zero-terminated, is the ASCII text key.
+bool SameAsciiName(const XMLCh* name, const std::string& key) {
+    for (std::size_t i = 0; i < key.size(); ++i) {
+        const XMLCh unit = name[i];
+        if (unit == 0 || unit >= 0x80 || unit != static_cast<unsigned char>(key[i])) {
+            return false;
+        }
+    }
+    return name[key.size()] == 0;
 }
 
 std::string Transcode(const XMLCh* text, XMLSize_t length) {
@@ -188,12 +213,8 @@ void XercesXMLParser::ParserContentHandler::startElement(const XMLCh* const name
     Guarded([&] {
         flushText();
         buildAttributes(attributes);
-        const XMLSize_t nameLength = xercesc::XMLString::stringLen(name);
-        bool blank = false;
-        if (!NarrowAscii(name, nameLength, elementName_, blank)) {
-            elementName_ = Transcode(name, nameLength);
-        }
-        XercesXMLParsingState* child = stack_.back()->startChild(elementName_, attributes_);
+        XercesXMLParsingState* child =
+            stack_.back()->startChild(narrowName(name), *attributesSent_);
         if (child == nullptr) {
             child = new (std::nothrow) SkipState;
             if (child == nullptr) {
@@ -205,15 +226,64 @@ void XercesXMLParser::ParserContentHandler::startElement(const XMLCh* const name
     });
 }
 
-// The attribute map is rebuilt in place: its nodes move to the spare list and come back with
-// the next element's names and values, so that their strings keep their storage.
+// A document has few element names; the last one of each length is kept, so that a name seen
+// before is neither narrowed nor copied again.
+const std::string& XercesXMLParser::ParserContentHandler::narrowName(const XMLCh* name) {
+    const XMLSize_t length = xercesc::XMLString::stringLen(name);
+    bool blank = false;
+    if (length < namesByLength_.size()) {
+        std::string& known = namesByLength_[length];
+        if ((known.size() == length && SameAsciiName(name, known)) ||
+            NarrowAscii(name, length, known, blank)) {
+            return known;
+        }
+    } else if (NarrowAscii(name, length, elementName_, blank)) {
+        return elementName_;
+    }
+    elementName_ = Transcode(name, length);
+    return elementName_;
+}
+
+// An element without attributes gets an empty map of its own. The others share a few maps, one
+// per slot chosen by the number of attributes and the first name: an element whose attribute
+// names are those its slot last held, in the same order (elements of one kind, mostly), only
+// overwrites the values. Otherwise the slot's map is rebuilt in place: its nodes move to the
+// spare list and come back with the element's names and values, so that their strings keep
+// their storage.
 void XercesXMLParser::ParserContentHandler::buildAttributes(
     const xercesc::AttributeList& attributes) {
     using Attributes = XercesXMLParsingState::Attributes;
-    while (!attributes_.empty()) {
-        spareAttributes_.push_back(attributes_.extract(attributes_.begin()));
-    }
     const XMLSize_t count = attributes.getLength();
+    if (count == 0) {
+        attributesSent_ = &noAttributes_;
+        return;
+    }
+    const XMLCh* const firstName = attributes.getName(0);
+    AttributeSlot& slot =
+        attributeSlots_[(count * 7 + xercesc::XMLString::stringLen(firstName) * 3 + firstName[0]) %
+                        attributeSlots_.size()];
+    attributesSent_ = &slot.map;
+    std::vector<Attributes::iterator>& order = slot.order;
+    if (count == order.size()) {
+        XMLSize_t same = 0;
+        while (same < count && SameAsciiName(attributes.getName(same), order[same]->first)) {
+            ++same;
+        }
+        if (same == count) {
+            for (XMLSize_t i = 0; i < count; ++i) {
+                countTextBytes(order[i]->first.size(), kAttributesTooLong);
+                const XMLCh* const value = attributes.getValue(i);
+                narrowCounted(value, xercesc::XMLString::stringLen(value), order[i]->second,
+                              kAttributesTooLong);
+            }
+            return;
+        }
+    }
+    Attributes& map = slot.map;
+    order.clear();
+    while (!map.empty()) {
+        spareAttributes_.push_back(map.extract(map.begin()));
+    }
     for (XMLSize_t i = 0; i < count; ++i) {
         Attributes::node_type node;
         if (spareAttributes_.empty()) {
@@ -229,8 +299,10 @@ void XercesXMLParser::ParserContentHandler::buildAttributes(
                       kAttributesTooLong);
         narrowCounted(value, xercesc::XMLString::stringLen(value), node.mapped(),
                       kAttributesTooLong);
-        Attributes::insert_return_type inserted = attributes_.insert(std::move(node));
-        if (!inserted.inserted) {
+        Attributes::insert_return_type inserted = map.insert(std::move(node));
+        if (inserted.inserted) {
+            order.push_back(inserted.position);
+        } else {
             spareAttributes_.push_back(std::move(inserted.node));  // the first one stays
         }
     }
@@ -254,19 +326,45 @@ bool XercesXMLParser::ParserContentHandler::narrowCounted(const XMLCh* text, XML
         std::string narrow = Transcode(text, length);
         countTextBytes(narrow.size(), what);
         out = std::move(narrow);
-        blank = true;
-        for (const char c : out) {
-            blank = blank && IsBlank(static_cast<unsigned char>(c));
-        }
+        blank = AllBlank(out);
     }
     return blank;
 }
 
 void XercesXMLParser::ParserContentHandler::appendText(const XMLCh* chars, XMLSize_t length) {
+    if (mergeTextChunks_) {
+        appendMerged(chars, length);
+        return;
+    }
     if (pendingPieces_ == pendingText_.size()) {
         pendingText_.emplace_back();
     }
     const bool blank = narrowCounted(chars, length, pendingText_[pendingPieces_], kTextTooLong);
+    pendingBlank_ = pendingBlank_ && blank;
+    ++pendingPieces_;
+}
+
+// Most pieces are the indentation between two tags, dropped at the next boundary: they are
+// narrowed straight behind the pending text, and a string is made only for text delivered.
+void XercesXMLParser::ParserContentHandler::appendMerged(const XMLCh* chars, XMLSize_t length) {
+    countTextBytes(length, kTextTooLong);
+    if (mergedText_.size() < mergedLength_ + length) {
+        mergedText_.resize(mergedLength_ + length);
+    }
+    bool blank = false;
+    if (NarrowAscii(chars, length, mergedText_.data() + mergedLength_, blank)) {
+        mergedLength_ += length;
+    } else {
+        textBytes_ -= length;
+        const std::string narrow = Transcode(chars, length);
+        countTextBytes(narrow.size(), kTextTooLong);
+        blank = AllBlank(narrow);
+        if (mergedText_.size() < mergedLength_ + narrow.size()) {
+            mergedText_.resize(mergedLength_ + narrow.size());
+        }
+        std::memcpy(mergedText_.data() + mergedLength_, narrow.data(), narrow.size());
+        mergedLength_ += narrow.size();
+    }
     pendingBlank_ = pendingBlank_ && blank;
     ++pendingPieces_;
 }
@@ -299,12 +397,18 @@ void XercesXMLParser::ParserContentHandler::flushText() {
         return;
     }
     Guarded([&] {
-        if (mergeTextChunks_ && pendingPieces_ > 1) {
-            std::string& merged = pendingText_[0];
-            for (std::size_t i = 1; i < pendingPieces_; ++i) {
-                merged += pendingText_[i];
+        if (mergeTextChunks_) {
+            const bool blank = pendingBlank_;
+            const std::size_t length = mergedLength_;
+            pendingPieces_ = 0;  // emptied before delivery, also when a state throws
+            pendingBlank_ = true;
+            mergedLength_ = 0;
+            if (ignoreWhitespaceText_ && blank) {
+                return;
             }
-            pendingPieces_ = 1;
+            deliveredText_.assign(mergedText_.data(), length);
+            current->addText(deliveredText_);
+            return;
         }
         const std::size_t pieces = pendingPieces_;
         const bool blank = pendingBlank_;
