@@ -224,7 +224,7 @@ public:
 
     void finish() override {
         float value = 0.0f;
-        if (!ParseFloatText(getText(), value)) {
+        if (!ParseFloatText(text(), value)) {
             throw Halden::ParserException("An exception occurred", kHeaderFile, __LINE__, -1);
         }
         paper_->attributes[key_] = value;
@@ -435,7 +435,7 @@ public:
 
     void finish() override {
         std::int32_t capacity = 0;
-        if (!Halden::ParseIntegerText(getText(), capacity)) {
+        if (!Halden::ParseIntegerText(text(), capacity)) {
             Raise("Invalid data for a <mediaCapacity> element", __LINE__);
         }
         table_->try_emplace(std::move(capacityCode_), capacity);
@@ -781,7 +781,7 @@ public:
         : description_(description), name_(std::move(name)) {}
 
     void finish() override {
-        description_->customProperties.try_emplace(std::move(name_), getText());
+        description_->customProperties.try_emplace(std::move(name_), std::move(text()));
         delete this;
     }
 

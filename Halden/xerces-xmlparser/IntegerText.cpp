@@ -8,6 +8,20 @@ namespace Halden {
 namespace {
 
 std::int32_t Convert(const std::string& text, const char** end) {
+    // Most values in the files are a few decimal digits, which strtol would read the same way;
+    // they are converted here without its locale-aware setup.
+    const char* c = text.c_str();
+    if (*c >= '1' && *c <= '9') {
+        std::int32_t value = 0;
+        int digits = 0;
+        for (; *c >= '0' && *c <= '9' && digits < 9; ++c, ++digits) {
+            value = value * 10 + (*c - '0');
+        }
+        if (!(*c >= '0' && *c <= '9')) {
+            *end = c;
+            return value;
+        }
+    }
     char* stop = nullptr;
     const long value = std::strtol(text.c_str(), &stop, 0);
     *end = stop;

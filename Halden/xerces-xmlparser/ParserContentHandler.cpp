@@ -226,16 +226,14 @@ void XercesXMLParser::ParserContentHandler::startElement(const XMLCh* const name
     });
 }
 
-// A document has few element names; the last one of each length is kept, so that a name seen
-// before is neither narrowed nor copied again.
+// One string per name length, so that a name is narrowed into storage of its own size: names
+// of neighbouring elements mostly differ in length.
 const std::string& XercesXMLParser::ParserContentHandler::narrowName(const XMLCh* name) {
     const XMLSize_t length = xercesc::XMLString::stringLen(name);
     bool blank = false;
     if (length < namesByLength_.size()) {
-        std::string& known = namesByLength_[length];
-        if ((known.size() == length && SameAsciiName(name, known)) ||
-            NarrowAscii(name, length, known, blank)) {
-            return known;
+        if (NarrowAscii(name, length, namesByLength_[length], blank)) {
+            return namesByLength_[length];
         }
     } else if (NarrowAscii(name, length, elementName_, blank)) {
         return elementName_;

@@ -13,7 +13,7 @@ public:
     explicit XMLIntegerSetState(Integer* target) : target_(target) {}
 
     void finish() override {
-        *target_ = static_cast<Integer>(ConvertIntegerText(getText()));
+        *target_ = static_cast<Integer>(ConvertIntegerText(text()));
         delete this;
     }
 

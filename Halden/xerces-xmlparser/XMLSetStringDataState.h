@@ -17,8 +17,7 @@ public:
     XMLSetStringDataState(Owner* owner, Setter setter) : owner_(owner), setter_(setter) {}
 
     void finish() override {
-        const std::string text = getText();
-        (owner_->*setter_)(text);
+        (owner_->*setter_)(text());
         delete this;
     }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 
 #include "Halden/xerces-xmlparser/XMLTextState.h"
 
@@ -13,7 +14,7 @@ public:
     explicit XMLStringSetState(std::string* target) : target_(target) {}
 
     void finish() override {
-        *target_ = getText();
+        *target_ = std::move(text());
         delete this;
     }
 

@@ -17,6 +17,10 @@ public:
 
     std::string getText() const { return text_; }
 
+protected:
+    // The collected text itself, for a finish that uses it up just before the state ends.
+    std::string& text() { return text_; }
+
 private:
     std::string text_;
 };
