@@ -5,6 +5,7 @@
 #include <locale.h>
 #include <clocale>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <string_view>
 #include <utility>
@@ -29,7 +30,6 @@
 
 namespace {
 
-using namespace std::string_view_literals;  // names compare by length first
 using Halden::XercesXMLParsingState;
 using Attributes = XercesXMLParsingState::Attributes;
 using IdMap = std::map<std::string, std::int32_t>;
@@ -61,9 +61,22 @@ std::string MissingAttributesText(const std::string& element) {
     return "Missing one or more required attributes on <" + element + ">";
 }
 
+// Exact, whole-string comparison with a literal; the length decides most mismatches and the
+// bytes compare without a library call.
+template <std::size_t N>
+bool Is(const std::string& text, const char (&literal)[N]) {
+    return text.size() == N - 1 && std::memcmp(text.data(), literal, N - 1) == 0;
+}
+
+// Elements have a handful of attributes: a walk that compares lengths first beats the tree's
+// ordered comparisons.
 const std::string* FindAttribute(const Attributes& attributes, std::string_view name) {
-    const auto found = attributes.find(name);
-    return found == attributes.end() ? nullptr : &found->second;
+    for (const auto& [key, value] : attributes) {
+        if (key.size() == name.size() && std::memcmp(key.data(), name.data(), name.size()) == 0) {
+            return &value;
+        }
+    }
+    return nullptr;
 }
 
 // Present, non-empty and accepted by the integer text rule.
@@ -108,10 +121,10 @@ bool RequiredBoolean(const Attributes& attributes, const char* name) {
     if (text == nullptr) {
         Raise(MissingAttributeText(name), __LINE__);
     }
-    if (*text == "true"sv) {
+    if (Is(*text, "true")) {
         return true;
     }
-    if (*text == "false"sv) {
+    if (Is(*text, "false")) {
         return false;
     }
     Raise(NotBooleanText(name), __LINE__);
@@ -138,7 +151,7 @@ public:
     SelkaIDNameMappingState(IdMap* map, std::int32_t id) : map_(map), id_(id) {}
 
     XercesXMLParsingState* startChild(const std::string& name, const Attributes&) override {
-        if (name == "name"sv) {
+        if (Is(name, "name")) {
             return new Halden::XMLSetStringDataState<SelkaIDNameMappingState>(
                 this, &SelkaIDNameMappingState::setName);
         }
@@ -188,10 +201,10 @@ public:
     SelkaIDSetState(IdMap* vendors, IdMap* products) : vendors_(vendors), products_(products) {}
 
     XercesXMLParsingState* startChild(const std::string& name, const Attributes&) override {
-        if (name == "vendor-ids"sv) {
+        if (Is(name, "vendor-ids")) {
             return new SelkaMappingGroupState(vendors_, "vendor");
         }
-        if (name == "product-ids"sv) {
+        if (Is(name, "product-ids")) {
             return new SelkaMappingGroupState(products_, "product");
         }
         return nullptr;
@@ -207,7 +220,7 @@ public:
     SelkaIDsRootState(IdMap* vendors, IdMap* products) : vendors_(vendors), products_(products) {}
 
     XercesXMLParsingState* startChild(const std::string& name, const Attributes&) override {
-        return name == "ids"sv ? new SelkaIDSetState(vendors_, products_) : nullptr;
+        return Is(name, "ids") ? new SelkaIDSetState(vendors_, products_) : nullptr;
     }
 
 private:
@@ -243,10 +256,10 @@ public:
         : paper_(paper), widthKey_(widthKey), heightKey_(heightKey) {}
 
     XercesXMLParsingState* startChild(const std::string& name, const Attributes&) override {
-        if (name == "width"sv) {
+        if (Is(name, "width")) {
             return new SelkaPrinterAttributeState(paper_, widthKey_);
         }
-        if (name == "height"sv) {
+        if (Is(name, "height")) {
             return new SelkaPrinterAttributeState(paper_, heightKey_);
         }
         return nullptr;
@@ -264,22 +277,22 @@ public:
 
     XercesXMLParsingState* startChild(const std::string& name,
                                       const Attributes& attributes) override {
-        if (name != "size"sv) {
+        if (!Is(name, "size")) {
             return nullptr;
         }
         const std::string* units = FindAttribute(attributes, "units");
         if (units == nullptr) {
             Raise("An exception occurred", __LINE__);
         }
-        if (*units == "inches"sv) {
+        if (Is(*units, "inches")) {
             return new SelkaSizeState(paper_, PaperAttributeKey::kWidthInches,
                                       PaperAttributeKey::kHeightInches);
         }
-        if (*units == "pixels"sv) {
+        if (Is(*units, "pixels")) {
             return new SelkaSizeState(paper_, PaperAttributeKey::kWidthPixels,
                                       PaperAttributeKey::kHeightPixels);
         }
-        if (*units == "mm_tenths"sv) {
+        if (Is(*units, "mm_tenths")) {
             return new SelkaSizeState(paper_, PaperAttributeKey::kWidthMmTenths,
                                       PaperAttributeKey::kHeightMmTenths);
         }
@@ -295,16 +308,16 @@ public:
     explicit SelkaOffsetState(PaperConfiguration* paper) : paper_(paper) {}
 
     XercesXMLParsingState* startChild(const std::string& name, const Attributes&) override {
-        if (name == "top"sv) {
+        if (Is(name, "top")) {
             return new SelkaPrinterAttributeState(paper_, PaperAttributeKey::kTopOffsetPoints);
         }
-        if (name == "left"sv) {
+        if (Is(name, "left")) {
             return new SelkaPrinterAttributeState(paper_, PaperAttributeKey::kLeftOffsetPoints);
         }
-        if (name == "bottom"sv) {
+        if (Is(name, "bottom")) {
             return new SelkaPrinterAttributeState(paper_, PaperAttributeKey::kBottomOffsetPoints);
         }
-        if (name == "right"sv) {
+        if (Is(name, "right")) {
             return new SelkaPrinterAttributeState(paper_, PaperAttributeKey::kRightOffsetPoints);
         }
         return nullptr;
@@ -320,14 +333,14 @@ public:
 
     XercesXMLParsingState* startChild(const std::string& name,
                                       const Attributes& attributes) override {
-        if (name != "offset"sv) {
+        if (!Is(name, "offset")) {
             return nullptr;
         }
         const std::string* units = FindAttribute(attributes, "units");
         if (units == nullptr) {
             Raise("An exception occurred", __LINE__);
         }
-        return *units == "points"sv ? new SelkaOffsetState(paper_) : nullptr;
+        return Is(*units, "points") ? new SelkaOffsetState(paper_) : nullptr;
     }
 
 private:
@@ -340,10 +353,10 @@ public:
         : papers_(papers), paper_(std::move(paper)) {}
 
     XercesXMLParsingState* startChild(const std::string& name, const Attributes&) override {
-        if (name == "sizes"sv) {
+        if (Is(name, "sizes")) {
             return new SelkaSizeSetState(&paper_);
         }
-        if (name == "offsets"sv) {
+        if (Is(name, "offsets")) {
             return new SelkaOffsetSetState(&paper_);
         }
         return nullptr;
@@ -368,7 +381,7 @@ public:
 
     XercesXMLParsingState* startChild(const std::string& name,
                                       const Attributes& attributes) override {
-        if (name != "paper"sv) {
+        if (!Is(name, "paper")) {
             return nullptr;
         }
         PaperConfiguration paper;
@@ -394,7 +407,7 @@ public:
 
     XercesXMLParsingState* startChild(const std::string& name,
                                       const Attributes& attributes) override {
-        if (name != "paperRef"sv) {
+        if (!Is(name, "paperRef")) {
             return nullptr;
         }
         const std::string* paperIdText = FindAttribute(attributes, "paperId");
@@ -453,7 +466,7 @@ public:
 
     XercesXMLParsingState* startChild(const std::string& name,
                                       const Attributes& attributes) override {
-        if (name != "mediaCapacity"sv) {
+        if (!Is(name, "mediaCapacity")) {
             return nullptr;
         }
         const std::string* code = FindAttribute(attributes, "capacityCodeFromPrinter");
@@ -480,13 +493,13 @@ public:
         : description_(description) {}
 
     XercesXMLParsingState* startChild(const std::string& name, const Attributes&) override {
-        if (name == "idCode"sv) {
+        if (Is(name, "idCode")) {
             return new Halden::XMLIntegerSetState<std::int32_t>(&idCode_);
         }
-        if (name == "donor"sv) {
+        if (Is(name, "donor")) {
             return new Halden::XMLIntegerSetState<std::int32_t>(&donor_);
         }
-        if (name == "media"sv) {
+        if (Is(name, "media")) {
             return new Halden::XMLIntegerSetState<std::int32_t>(&media_);
         }
         return nullptr;
@@ -513,7 +526,7 @@ public:
         : description_(description) {}
 
     XercesXMLParsingState* startChild(const std::string& name, const Attributes&) override {
-        return name == "donorMediaMapping"sv ? new SelkaDonorMediaMappingState(description_)
+        return Is(name, "donorMediaMapping") ? new SelkaDonorMediaMappingState(description_)
                                              : nullptr;
     }
 
@@ -532,13 +545,13 @@ public:
         using Setter = Halden::XMLSetStringDataState<SelkaNamesState>::Setter;
         std::int32_t* resourceId = nullptr;
         Setter setter = nullptr;
-        if (name == "productname"sv) {
+        if (Is(name, "productname")) {
             resourceId = &description_->productNameResourceId;
             setter = &SelkaNamesState::setProductName;
-        } else if (name == "longname"sv) {
+        } else if (Is(name, "longname")) {
             resourceId = &description_->longNameResourceId;
             setter = &SelkaNamesState::setLongName;
-        } else if (name == "shortname"sv) {
+        } else if (Is(name, "shortname")) {
             resourceId = &description_->shortNameResourceId;
             setter = &SelkaNamesState::setShortName;
         } else {
@@ -565,7 +578,7 @@ public:
 
     XercesXMLParsingState* startChild(const std::string& name,
                                       const Attributes& attributes) override {
-        if (name != "lut"sv) {
+        if (!Is(name, "lut")) {
             return nullptr;
         }
         const std::string* id = FindAttribute(attributes, "id");
@@ -588,7 +601,7 @@ public:
 
     XercesXMLParsingState* startChild(const std::string& name,
                                       const Attributes& attributes) override {
-        if (name != "lutmodule"sv) {
+        if (!Is(name, "lutmodule")) {
             return nullptr;
         }
         const std::string* lutRef = FindAttribute(attributes, "lutref");
@@ -625,13 +638,13 @@ public:
     explicit SelkaFirmwareNameSpecState(HeadDefinition* head) : head_(head) {}
 
     XercesXMLParsingState* startChild(const std::string& name, const Attributes&) override {
-        if (name == "prefix"sv) {
+        if (Is(name, "prefix")) {
             return new Halden::XMLStringSetState(&prefix_);
         }
-        if (name == "extension"sv) {
+        if (Is(name, "extension")) {
             return new Halden::XMLStringSetState(&extension_);
         }
-        if (name == "version-format"sv) {
+        if (Is(name, "version-format")) {
             return new Halden::XMLIntegerSetState<std::int32_t>(&versionFormat_);
         }
         return nullptr;
@@ -666,7 +679,7 @@ public:
     explicit SelkaFirmwareNameSpecSetState(HeadDefinition* head) : head_(head) {}
 
     XercesXMLParsingState* startChild(const std::string& name, const Attributes&) override {
-        return name == "file-name-spec"sv ? new SelkaFirmwareNameSpecState(head_) : nullptr;
+        return Is(name, "file-name-spec") ? new SelkaFirmwareNameSpecState(head_) : nullptr;
     }
 
 private:
@@ -681,10 +694,10 @@ public:
     }
 
     XercesXMLParsingState* startChild(const std::string& name, const Attributes&) override {
-        if (name == "lutmodules"sv) {
+        if (Is(name, "lutmodules")) {
             return new SelkaLutSetState(&head_);
         }
-        if (name == "firmware-file-name-specs"sv) {
+        if (Is(name, "firmware-file-name-specs")) {
             return new SelkaFirmwareNameSpecSetState(&head_);
         }
         return nullptr;
@@ -708,7 +721,7 @@ public:
 
     XercesXMLParsingState* startChild(const std::string& name,
                                       const Attributes& attributes) override {
-        if (name != "head"sv) {
+        if (!Is(name, "head")) {
             return nullptr;
         }
         const std::string* id = FindAttribute(attributes, "id");
@@ -728,7 +741,7 @@ public:
 
     XercesXMLParsingState* startChild(const std::string& name,
                                       const Attributes& attributes) override {
-        if (name == "usb"sv) {
+        if (Is(name, "usb")) {
             const std::string* format = FindAttribute(attributes, "format");
             if (format == nullptr) {
                 Raise(MissingAttributesText(name), __LINE__);
@@ -738,7 +751,7 @@ public:
                 Raise(InvalidAttributesText(name), __LINE__);
             }
             description_->connections.push_back(boost::make_shared<USBConnection>(outputFormat));
-        } else if (name == "network"sv) {
+        } else if (Is(name, "network")) {
             const std::string* format = FindAttribute(attributes, "format");
             const std::string* discovery = FindAttribute(attributes, "discovery-model");
             if (format == nullptr || discovery == nullptr) {
@@ -746,9 +759,9 @@ public:
             }
             const std::int32_t outputFormat = OutputFormat(*format);
             std::int32_t discoveryProtocol = 0;
-            if (*discovery == "rendezvous"sv) {
+            if (Is(*discovery, "rendezvous")) {
                 discoveryProtocol = NetworkConnection::kDiscoveryRendezvous;
-            } else if (*discovery == "udp-fn"sv) {
+            } else if (Is(*discovery, "udp-fn")) {
                 discoveryProtocol = NetworkConnection::kDiscoveryUdpFn;
             }
             if (outputFormat == 0 || discoveryProtocol == 0) {
@@ -763,10 +776,10 @@ public:
 private:
     // 0 for a value that is not a keyword.
     static std::int32_t OutputFormat(const std::string& value) {
-        if (value == "cmy-cmd-planar"sv) {
+        if (Is(value, "cmy-cmd-planar")) {
             return ConnectionType::kFormatCmyCmdPlanar;
         }
-        if (value == "jpeg"sv) {
+        if (Is(value, "jpeg")) {
             return ConnectionType::kFormatJpeg;
         }
         return 0;
@@ -797,7 +810,7 @@ public:
 
     XercesXMLParsingState* startChild(const std::string& name,
                                       const Attributes& attributes) override {
-        if (name != "property"sv) {
+        if (!Is(name, "property")) {
             return nullptr;
         }
         const std::string* propertyName = FindAttribute(attributes, "name");
@@ -822,55 +835,55 @@ public:
     XercesXMLParsingState* startChild(const std::string& name,
                                       const Attributes& attributes) override {
         PrinterDescription* d = &description_;
-        if (name == "icon"sv) {
+        if (Is(name, "icon")) {
             return new Halden::XMLSetStringDataState<SelkaPrinterState>(
                 this, &SelkaPrinterState::setIcon);
         }
-        if (name == "rotate"sv) {
+        if (Is(name, "rotate")) {
             d->rotate = 2;
             return nullptr;
         }
-        if (name == "drag-and-drop"sv) {
+        if (Is(name, "drag-and-drop")) {
             d->dragAndDrop = RequiredBoolean(attributes, "supported") ? 1 : 0;
             return nullptr;
         }
-        if (name == "firmware-crc-verify"sv) {
+        if (Is(name, "firmware-crc-verify")) {
             d->firmwareCrcVerify = RequiredBoolean(attributes, "supported") ? 1 : 0;
             return nullptr;
         }
-        if (name == "mediaRemaining"sv) {
+        if (Is(name, "mediaRemaining")) {
             d->mediaRemaining = RequiredBoolean(attributes, "supported") ? 1 : 0;
             return nullptr;
         }
-        if (name == "firmware"sv) {
+        if (Is(name, "firmware")) {
             d->stripVersionBytes = RequiredBoolean(attributes, "stripVersionBytes");
             d->requiresReboot = RequiredBoolean(attributes, "requires-reboot");
             return nullptr;
         }
-        if (name == "names"sv) {
+        if (Is(name, "names")) {
             return new SelkaNamesState(d);
         }
-        if (name == "protocols"sv) {
+        if (Is(name, "protocols")) {
             return new SelkaProtocolsState(d);
         }
-        if (name == "paperRefs"sv) {
+        if (Is(name, "paperRefs")) {
             return new SelkaPrinterPapersState(documentPapers_, d);
         }
-        if (name == "mediaCapacities"sv) {
+        if (Is(name, "mediaCapacities")) {
             return new SelkaMediaSizeSetState(d);
         }
-        if (name == "customProperties"sv) {
+        if (Is(name, "customProperties")) {
             return new SelkaCustomPropertiesSetState(d);
         }
-        if (name == "donorMediaMappings"sv) {
+        if (Is(name, "donorMediaMappings")) {
             return new SelkaDonorMediaMappingSetState(d);
         }
-        if (name == "heads"sv || name == "lutnames"sv) {
+        if (Is(name, "heads") || Is(name, "lutnames")) {
             const std::string* defaultId = FindAttribute(attributes, "default");
             if (defaultId == nullptr) {
                 Raise("An exception occurred", __LINE__);
             }
-            if (name == "lutnames"sv) {
+            if (Is(name, "lutnames")) {
                 d->defaultLut = *defaultId;
                 return new SelkaLutNamesState(d);
             }
@@ -902,7 +915,7 @@ public:
 
     XercesXMLParsingState* startChild(const std::string& name,
                                       const Attributes& attributes) override {
-        if (name != "printer"sv) {
+        if (!Is(name, "printer")) {
             return nullptr;
         }
         std::int32_t vendorId = 0;
@@ -928,10 +941,10 @@ public:
     explicit SelkaRootState(std::vector<PrinterDescription>* records) : records_(records) {}
 
     XercesXMLParsingState* startChild(const std::string& name, const Attributes&) override {
-        if (name == "printers"sv) {
+        if (Is(name, "printers")) {
             return new SelkaPrinterSetState(records_, &papers_);
         }
-        if (name == "papers"sv) {
+        if (Is(name, "papers")) {
             return new SelkaPaperSetState(&papers_);
         }
         return nullptr;
@@ -947,7 +960,7 @@ public:
     explicit SelkaDocumentState(std::vector<PrinterDescription>* records) : records_(records) {}
 
     XercesXMLParsingState* startChild(const std::string& name, const Attributes&) override {
-        return name == "orvane_printing"sv ? new SelkaRootState(records_) : nullptr;
+        return Is(name, "orvane_printing") ? new SelkaRootState(records_) : nullptr;
     }
 
 private:
