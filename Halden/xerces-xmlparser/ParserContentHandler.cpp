@@ -189,6 +189,14 @@ std::string DescribeParseError(const xercesc::SAXParseException& exception) {
     return text;
 }
 
+inline void XercesXMLParser::ParserContentHandler::countTextBytes(std::size_t bytes,
+                                                                  const char* what) {
+    if (bytes > kMaxTextBytes - textBytes_) {
+        ThrowTooLong(what);
+    }
+    textBytes_ += bytes;
+}
+
 XercesXMLParser::ParserContentHandler::ParserContentHandler(XercesXMLParsingState* root,
                                                             bool ignoreWhitespaceText,
                                                             bool mergeTextChunks)
@@ -243,9 +251,9 @@ const std::string& XercesXMLParser::ParserContentHandler::narrowName(const XMLCh
 }
 
 // An element without attributes gets an empty map of its own. The others share a few maps, one
-// per slot chosen by the number of attributes and the first name: an element whose attribute
-// names are those its slot last held, in the same order (elements of one kind, mostly), only
-// overwrites the values. Otherwise the slot's map is rebuilt in place: its nodes move to the
+// per slot chosen by the number of attributes and the start of the first name: an element whose
+// attribute names are those its slot last held, in the same order (elements of one kind, mostly),
+// only overwrites the values. Otherwise the slot's map is rebuilt in place: its nodes move to the
 // spare list and come back with the element's names and values, so that their strings keep
 // their storage.
 void XercesXMLParser::ParserContentHandler::buildAttributes(
@@ -258,8 +266,7 @@ void XercesXMLParser::ParserContentHandler::buildAttributes(
     }
     const XMLCh* const firstName = attributes.getName(0);
     AttributeSlot& slot =
-        attributeSlots_[(count * 7 + xercesc::XMLString::stringLen(firstName) * 3 + firstName[0]) %
-                        attributeSlots_.size()];
+        attributeSlots_[(count * 7 + firstName[0] * 3 + firstName[1]) % attributeSlots_.size()];
     attributesSent_ = &slot.map;
     std::vector<Attributes::iterator>& order = slot.order;
     if (count == order.size()) {
@@ -306,13 +313,6 @@ void XercesXMLParser::ParserContentHandler::buildAttributes(
     }
 }
 
-void XercesXMLParser::ParserContentHandler::countTextBytes(std::size_t bytes, const char* what) {
-    if (bytes > kMaxTextBytes - textBytes_) {
-        ThrowTooLong(what);
-    }
-    textBytes_ += bytes;
-}
-
 bool XercesXMLParser::ParserContentHandler::narrowCounted(const XMLCh* text, XMLSize_t length,
                                                           std::string& out, const char* what) {
     // Counted before the copy, so that no copy grows past the bound: a unit narrows to at
@@ -344,7 +344,8 @@ void XercesXMLParser::ParserContentHandler::appendText(const XMLCh* chars, XMLSi
 
 // Most pieces are the indentation between two tags, dropped at the next boundary: they are
 // narrowed straight behind the pending text, and a string is made only for text delivered.
-void XercesXMLParser::ParserContentHandler::appendMerged(const XMLCh* chars, XMLSize_t length) {
+inline void XercesXMLParser::ParserContentHandler::appendMerged(const XMLCh* chars,
+                                                                XMLSize_t length) {
     countTextBytes(length, kTextTooLong);
     if (mergedText_.size() < mergedLength_ + length) {
         mergedText_.resize(mergedLength_ + length);
@@ -372,7 +373,11 @@ void XercesXMLParser::ParserContentHandler::characters(const XMLCh* const chars,
     if (stack_.empty()) {
         ThrowSax("Invalid context state (context stack is empty)");
     }
-    Guarded([&] { appendText(chars, length); });
+    if (mergeTextChunks_) {
+        Guarded([&] { appendMerged(chars, length); });
+    } else {
+        Guarded([&] { appendText(chars, length); });
+    }
 }
 
 void XercesXMLParser::ParserContentHandler::ignorableWhitespace(const XMLCh* const chars,
