@@ -219,7 +219,9 @@ void XercesXMLParser::ParserContentHandler::startElement(const XMLCh* const name
         ThrowSax("Invalid context state (current state is NULL)");
     }
     Guarded([&] {
-        flushText();
+        if (pendingPieces_ != 0) {  // the stack was checked above
+            flushText();
+        }
         buildAttributes(attributes);
         XercesXMLParsingState* child =
             stack_.back()->startChild(narrowName(name), *attributesSent_);
@@ -427,7 +429,9 @@ void XercesXMLParser::ParserContentHandler::flushText() {
 }
 
 void XercesXMLParser::ParserContentHandler::endElement(const XMLCh* const) {
-    flushText();
+    if (stack_.empty() || pendingPieces_ != 0) {
+        flushText();
+    }
     if (!stack_.empty()) {
         // Not guarded: what finish throws passes unchanged, and the state stays on the stack
         // so that the clean-up still sends it abort.
