@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "Common/Headers/PrinterStates.h"
+#include "Halden/xerces-xmlparser/XercesXMLParser.h"
 #include "bench/RatioReporter.h"
 #include "platform/ModulePath.h"
 
@@ -125,13 +126,7 @@ bool BareParse(const XMLCh* path) {
     xercesc::SAXParser parser(nullptr, xercesc::XMLPlatformUtils::fgMemoryManager, nullptr);
     parser.setDocumentHandler(&handler);
     parser.setErrorHandler(&handler);
-    parser.setValidationScheme(xercesc::SAXParser::Val_Never);
-    parser.setDoNamespaces(false);
-    parser.setDoSchema(false);
-    parser.setValidationSchemaFullChecking(false);
-    parser.setExitOnFirstFatalError(false);
-    parser.setValidationConstraintFatal(true);
-    parser.setSecurityManager(&security);
+    Halden::XercesXMLParser::Configure(parser, security);
     try {
         const xercesc::LocalFileInputSource source(path);
         parser.parse(source);

@@ -58,6 +58,16 @@ XercesXMLParser::XercesXMLParser() : ignoreWhitespaceText(true), mergeTextChunks
 // The library is never terminated: other parsers, on other threads, may still use it.
 XercesXMLParser::~XercesXMLParser() = default;
 
+void XercesXMLParser::Configure(xercesc::SAXParser& parser, xercesc::SecurityManager& security) {
+    parser.setValidationScheme(xercesc::SAXParser::Val_Never);
+    parser.setDoNamespaces(false);
+    parser.setDoSchema(false);
+    parser.setValidationSchemaFullChecking(false);
+    parser.setExitOnFirstFatalError(false);
+    parser.setValidationConstraintFatal(true);
+    parser.setSecurityManager(&security);
+}
+
 bool XercesXMLParser::parse(const std::wstring& path, XercesXMLParsingState* root) {
     std::unique_ptr<XercesXMLParsingState> owned(root);
     const std::string narrow =
@@ -97,13 +107,7 @@ bool XercesXMLParser::runDocument(XercesXMLParsingState* root, const xercesc::In
         parser.setDocumentHandler(&handler);
         parser.setErrorHandler(&handler);
         parser.setXMLEntityResolver(&handler);
-        parser.setValidationScheme(xercesc::SAXParser::Val_Never);
-        parser.setDoNamespaces(false);
-        parser.setDoSchema(false);
-        parser.setValidationSchemaFullChecking(false);
-        parser.setExitOnFirstFatalError(false);
-        parser.setValidationConstraintFatal(true);
-        parser.setSecurityManager(&security);
+        Configure(parser, security);
         parser.parse(source);
         successful = parser.getErrorCount() <= 0;
     } catch (const xercesc::OutOfMemoryException&) {

@@ -8,6 +8,8 @@
 
 XERCES_CPP_NAMESPACE_BEGIN
 class InputSource;
+class SAXParser;
+class SecurityManager;
 XERCES_CPP_NAMESPACE_END
 
 namespace Halden {
@@ -39,6 +41,10 @@ public:
 
     // Text of the exception or XML error that ended the last parse; empty after a success.
     const std::string& GetErrorText() const { return errorText_; }
+
+    // The library parser's settings of every parse: no validation, namespaces or schema, all
+    // errors counted, entity expansion bounded by security (which must outlive the parse).
+    static void Configure(xercesc::SAXParser& parser, xercesc::SecurityManager& security);
 
     bool ignoreWhitespaceText;  // drop whitespace-only text and ignorable whitespace
     bool mergeTextChunks;       // join text pieces that arrive between two element boundaries
