@@ -5,7 +5,7 @@
 // run, and "ratio worker-followed/plain" with a receiver that wakes for every message.
 //
 // The printer is a umockdev device of this process: without umockdev's preload library the
-// program starts itself again under umockdev-wrapper.
+// program starts itself again with the emulation's preload libraries.
 
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
@@ -141,11 +141,11 @@ bool WriteImage(const std::string& path) {
 int main(int argc, char** argv) {
     const char* preload = std::getenv("LD_PRELOAD");
     if (preload == nullptr || std::string(preload).find("umockdev-preload") == std::string::npos) {
-        std::vector<char*> arguments{const_cast<char*>("umockdev-wrapper")};
-        arguments.insert(arguments.end(), argv, argv + argc);
-        arguments.push_back(nullptr);
-        execvp("umockdev-wrapper", arguments.data());
-        std::perror("umockdev-wrapper");
+        const std::string folder =
+            std::filesystem::read_symlink("/proc/self/exe").parent_path().string();
+        setenv("LD_PRELOAD", simulator::UmockdevPrinterHost::PreloadLibraries(folder).c_str(), 1);
+        execv("/proc/self/exe", argv);
+        std::perror("/proc/self/exe");
         return 1;
     }
     const std::string dir = MakeBenchDir("update-transfer-bench");

@@ -1,6 +1,7 @@
 # reflasher_add_test(NAME SOURCES <files...> LIBS <targets...> [UMOCKDEV] [LABELS <labels...>])
-# One GoogleTest executable, one CTest entry. UMOCKDEV runs it under umockdev-wrapper, so that
-# the test can create emulated printer devices with a umockdev testbed.
+# One GoogleTest executable, one CTest entry. UMOCKDEV runs it with umockdev's preload library
+# behind the usblp open shim (what umockdev-wrapper does, with the shim in front), so that the
+# test can create emulated printer devices with a umockdev testbed.
 set(REFLASHER_TEST_ENV
     "QT_QPA_PLATFORM=offscreen"
     "XDG_RUNTIME_DIR=${CMAKE_BINARY_DIR}/xdg-runtime"
@@ -16,7 +17,10 @@ function(reflasher_add_test name)
     add_executable(${name} ${T_SOURCES})
     target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
     if(T_UMOCKDEV)
-        add_test(NAME ${name} COMMAND ${UMOCKDEV_WRAPPER} $<TARGET_FILE:${name}>)
+        add_test(NAME ${name}
+                 COMMAND env "LD_PRELOAD=$<TARGET_FILE:orvane-usblp-shim>:libumockdev-preload.so.0"
+                         $<TARGET_FILE:${name}>)
+        add_dependencies(${name} orvane-usblp-shim)
     else()
         add_test(NAME ${name} COMMAND ${name})
     endif()

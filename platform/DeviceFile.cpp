@@ -11,15 +11,10 @@
 #include "platform/LastError.h"
 #include "platform/ModulePath.h"
 #include "platform/UsbPrinterIoctl.h"
+#include "platform/UsblpDeviceIdAnswer.h"
 
 namespace platform {
 namespace {
-
-constexpr std::uint32_t kLengthPrefixSize = 2;
-
-bool IsPossibleLength(std::uint32_t length) {
-    return length >= kLengthPrefixSize && length <= kUsbPrinterDeviceIdBufferSize;
-}
 
 // One read or write (move) of up to length bytes, retried when a signal interrupts it; length
 // becomes the count moved, 0 on failure.
@@ -84,7 +79,7 @@ bool WriteDeviceFile(int file, const void* buffer, std::uint32_t& length) {
 }
 
 bool QueryDeviceFileId(int file, std::string& bytes) {
-    // Zero-filled so that whatever the driver leaves out reads as NUL.
+    // Zero-filled: the decoding relies on the driver leaving the rest untouched.
     std::vector<unsigned char> answer(kUsbPrinterDeviceIdBufferSize, 0);
     int result;
     do {
@@ -94,24 +89,10 @@ bool QueryDeviceFileId(int file, std::string& bytes) {
         SetLastErrorFromErrno();
         return false;
     }
-    const std::uint32_t bigEndian = (std::uint32_t{answer[0]} << 8) | answer[1];
-    const std::uint32_t littleEndian = (std::uint32_t{answer[1]} << 8) | answer[0];
-    const bool bigPossible = IsPossibleLength(bigEndian);
-    const bool littlePossible = IsPossibleLength(littleEndian);
-    // The driver copies no more than the length it read and the rest of the buffer stays zero,
-    // so text running on past a big-endian length shows that the printer sent it little-endian.
-    const bool runsOn = bigPossible && bigEndian < answer.size() && answer[bigEndian] != 0;
-    std::uint32_t length;
-    if (bigPossible && !(runsOn && littlePossible)) {
-        length = bigEndian;
-    } else if (littlePossible) {
-        length = littleEndian;
-    } else {
-        SetLastError(EPROTO);
+    if (!DecodeUsblpDeviceIdAnswer(answer.data(), answer.size(), bytes)) {
+        SetLastError(ENODATA);
         return false;
     }
-    bytes.assign(reinterpret_cast<const char*>(answer.data()) + kLengthPrefixSize,
-                 length - kLengthPrefixSize);
     return true;
 }
 

@@ -19,10 +19,10 @@ int OpenDeviceFile(const wchar_t* path);
 bool ReadDeviceFile(int file, void* buffer, std::uint32_t& length);
 bool WriteDeviceFile(int file, const void* buffer, std::uint32_t& length);
 
-// The IEEE-1284 device ID as the driver returned it, without its length prefix: exactly the
-// bytes the prefix announces (NULs included), at most the 1,024-byte answer less the prefix. The
-// prefix is read big-endian; when that length is impossible (outside 2..1,024, or text runs on
-// past it) it is read little-endian, as some printers send it. EPROTO when neither fits.
+// The IEEE-1284 device ID without the driver's length prefix, NULs included. usblp reads the
+// prefix big-endian and passes on at most 1,021 bytes of ID, so a longer ID arrives cut; a prefix
+// the printer wrote little-endian is recognised where only zeros follow the ID it announces.
+// ENODATA, leaving bytes as they were, when no byte of ID arrives.
 bool QueryDeviceFileId(int file, std::string& bytes);
 
 void CloseDeviceFile(int file);

@@ -79,4 +79,31 @@ bool EnumerateUsbPrinterPaths(std::vector<std::wstring>& paths) {
     return true;
 }
 
+std::string UsbPortOf(const std::wstring& devicePath) {
+    std::string node;
+    std::unique_ptr<udev, UdevUnref> context(udev_new());
+    if (!context || !WideToNarrow(devicePath, node)) {
+        return {};
+    }
+    std::unique_ptr<udev_enumerate, UdevUnref> enumerate(udev_enumerate_new(context.get()));
+    if (!enumerate || udev_enumerate_add_match_subsystem(enumerate.get(), "usbmisc") < 0 ||
+        udev_enumerate_scan_devices(enumerate.get()) < 0) {
+        return {};
+    }
+    udev_list_entry* entry = nullptr;
+    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate.get())) {
+        std::unique_ptr<udev_device, UdevUnref> device(
+            udev_device_new_from_syspath(context.get(), udev_list_entry_get_name(entry)));
+        const char* devnode = device ? udev_device_get_devnode(device.get()) : nullptr;
+        if (devnode == nullptr || node != devnode) {
+            continue;
+        }
+        udev_device* usb =
+            udev_device_get_parent_with_subsystem_devtype(device.get(), "usb", "usb_device");
+        const char* name = usb != nullptr ? udev_device_get_sysname(usb) : nullptr;
+        return name != nullptr ? name : "";
+    }
+    return {};
+}
+
 }  // namespace platform

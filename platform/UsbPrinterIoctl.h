@@ -14,7 +14,7 @@ namespace platform {
 
 constexpr unsigned kUsbPrinterIoctlType = 'P';
 constexpr unsigned kUsbPrinterIoctlGetDeviceIdNr = 1;
-// Room for the ID the port asks for: 1,024 bytes of answer, prefix included.
+// The port's answer buffer, prefix included; usblp copies at most 1,023 bytes into it.
 constexpr unsigned kUsbPrinterDeviceIdBufferSize = 1024;
 
 }  // namespace platform

@@ -29,6 +29,10 @@ constexpr KindName kKindNames[] = {
     {FaultKind::kStallRead, "stall-read"},
     {FaultKind::kNoDeviceId, "no-device-id"},
     {FaultKind::kHeld, "held"},
+    {FaultKind::kStallWrite, "stall-write"},
+    {FaultKind::kShortRecord, "short-record"},
+    {FaultKind::kDoubleRecord, "double-record"},
+    {FaultKind::kZeroLengthRead, "zero-length-read"},
 };
 
 const char* const kCommandNames[] = {"StartCommand", "ImageInfoCommand", "DataHeaderCommand",
@@ -119,6 +123,11 @@ Fault ParseFault(const json& entry, const std::string& where) {
             fault.error = static_cast<int>(Integer(entry, "errno", at, 1, 4095));
         }
     };
+    auto readAtRead = [&]() {
+        if (entry.contains("atRead")) {
+            fault.atRead = static_cast<std::uint32_t>(Integer(entry, "atRead", at, 1, UINT32_MAX));
+        }
+    };
     auto requireDataByte = [&]() {
         if (!entry.contains("atDataByte")) {
             Fail(at, "\"atDataByte\" is missing");
@@ -195,13 +204,74 @@ Fault ParseFault(const json& entry, const std::string& where) {
                 Fail(at, "\"ms\" is missing");
             }
             fault.ms = static_cast<std::uint32_t>(Integer(entry, "ms", at, 0, 600000));
-            if (entry.contains("atRead")) {
-                fault.atRead =
-                    static_cast<std::uint32_t>(Integer(entry, "atRead", at, 1, UINT32_MAX));
+            readAtRead();
+            break;
+        case FaultKind::kStallWrite:
+            RefuseUnknownKeys(entry, at, {"kind", "atDataByte", "unplugAfterMs"});
+            requireDataByte();
+            if (entry.contains("unplugAfterMs")) {
+                fault.unplugAfterMs =
+                    static_cast<std::uint32_t>(Integer(entry, "unplugAfterMs", at, 0, 600000));
             }
+            break;
+        case FaultKind::kShortRecord:
+            RefuseUnknownKeys(entry, at, {"kind", "atRead", "bytes"});
+            readAtRead();
+            if (entry.contains("bytes")) {
+                fault.bytes = static_cast<std::uint32_t>(Integer(entry, "bytes", at, 0, 11));
+            }
+            break;
+        case FaultKind::kDoubleRecord:
+        case FaultKind::kZeroLengthRead:
+            RefuseUnknownKeys(entry, at, {"kind", "atRead"});
+            readAtRead();
             break;
     }
     return fault;
+}
+
+std::string HexBytes(const json& value, const std::string& where) {
+    const bool text = value.is_string() && value.get<std::string>().size() % 2 == 0;
+    const std::string digits = text ? value.get<std::string>() : std::string();
+    if (!text || !std::all_of(digits.begin(), digits.end(),
+                              [](unsigned char c) { return std::isxdigit(c) != 0; })) {
+        Fail(where, "must be a string of hex digit pairs");
+    }
+    std::string bytes;
+    for (std::size_t i = 0; i < digits.size(); i += 2) {
+        bytes += static_cast<char>(std::stoi(digits.substr(i, 2), nullptr, 16));
+    }
+    return bytes;
+}
+
+// true, false, or {"delayMs": N, "returns": "new" | "old" | "never"}.
+void ParseRestart(const json& value, const std::string& where, PrinterConfig& config) {
+    if (value.is_boolean()) {
+        config.restart =
+            value.get<bool>() ? PrinterConfig::Restart::kYes : PrinterConfig::Restart::kNo;
+        return;
+    }
+    if (!value.is_object()) {
+        Fail(where, "must be true, false or an object");
+    }
+    RefuseUnknownKeys(value, where, {"delayMs", "returns"});
+    config.restart = PrinterConfig::Restart::kYes;
+    if (value.contains("delayMs")) {
+        config.restartDelayMs =
+            static_cast<std::uint32_t>(Integer(value, "delayMs", where, 0, 600000));
+    }
+    if (value.contains("returns")) {
+        const json& returns = value["returns"];
+        if (returns == "new") {
+            config.afterRestart = AfterRestart::kNewVersion;
+        } else if (returns == "old") {
+            config.afterRestart = AfterRestart::kOldVersion;
+        } else if (returns == "never") {
+            config.afterRestart = AfterRestart::kGone;
+        } else {
+            Fail(where, "\"returns\" must be \"new\", \"old\" or \"never\"");
+        }
+    }
 }
 
 void CheckDeviceId(const std::string& deviceId, const std::string& where) {
@@ -215,12 +285,21 @@ PrinterConfig ParsePrinter(const json& entry, const std::string& where) {
     if (!entry.is_object()) {
         Fail(where, "a printer must be an object");
     }
-    RefuseUnknownKeys(entry, where, {"deviceId", "usb", "busyPolls", "lengthPrefix", "faults"});
+    RefuseUnknownKeys(entry, where,
+                      {"deviceId", "deviceIdHex", "usb", "busyPolls", "lengthPrefix", "answers",
+                       "restart", "faults"});
     PrinterConfig config;
-    if (!entry.contains("deviceId") || !entry["deviceId"].is_string()) {
-        Fail(where, "\"deviceId\" is missing (a string, may be empty)");
+    if (entry.contains("deviceId") == entry.contains("deviceIdHex")) {
+        Fail(where, "give either \"deviceId\" (a string, may be empty) or \"deviceIdHex\"");
     }
-    config.deviceId = entry["deviceId"].get<std::string>();
+    if (entry.contains("deviceId")) {
+        if (!entry["deviceId"].is_string()) {
+            Fail(where, "\"deviceId\" must be a string");
+        }
+        config.deviceId = entry["deviceId"].get<std::string>();
+    } else {
+        config.deviceId = HexBytes(entry["deviceIdHex"], where + ".deviceIdHex");
+    }
     CheckDeviceId(config.deviceId, where + ".deviceId");
 
     if (entry.contains("usb")) {
@@ -229,7 +308,10 @@ PrinterConfig ParsePrinter(const json& entry, const std::string& where) {
         if (!usb.is_object()) {
             Fail(at, "must be an object");
         }
-        RefuseUnknownKeys(usb, at, {"idVendor", "idProduct", "serial"});
+        RefuseUnknownKeys(usb, at, {"idVendor", "idProduct", "serial", "port"});
+        if (usb.contains("port")) {
+            config.port = static_cast<int>(Integer(usb, "port", at, 1, kMaxPrinters));
+        }
         if (usb.contains("idVendor")) {
             config.idVendor = Hex16(usb["idVendor"], at + ".idVendor");
         }
@@ -258,9 +340,26 @@ PrinterConfig ParsePrinter(const json& entry, const std::string& where) {
             config.lengthPrefix = LengthPrefix::kBig;
         } else if (order == "little") {
             config.lengthPrefix = LengthPrefix::kLittle;
+        } else if (order.is_number_integer()) {
+            config.lengthPrefix = LengthPrefix::kFixed;
+            config.prefixValue =
+                static_cast<std::uint16_t>(Integer(entry, "lengthPrefix", where, 0, 0xFFFF));
         } else {
-            Fail(where, "\"lengthPrefix\" must be \"big\" or \"little\"");
+            Fail(where, "\"lengthPrefix\" must be \"big\", \"little\" or a number 0-65535");
         }
+    }
+    if (entry.contains("answers")) {
+        const json& answers = entry["answers"];
+        if (answers == "at-once") {
+            config.answers = Answers::kAtOnce;
+        } else if (answers == "on-news") {
+            config.answers = Answers::kOnNews;
+        } else {
+            Fail(where, "\"answers\" must be \"at-once\" or \"on-news\"");
+        }
+    }
+    if (entry.contains("restart")) {
+        ParseRestart(entry["restart"], where + ".restart", config);
     }
     if (entry.contains("faults")) {
         const json& faults = entry["faults"];
@@ -289,7 +388,8 @@ const char* FaultKindName(FaultKind kind) {
 bool ValidateDeviceId(const std::string& deviceId, std::string& error) {
     if (deviceId.size() > kMaxDeviceIdLength) {
         error = "the device ID is " + std::to_string(deviceId.size()) +
-                " bytes long; the driver passes on at most " + std::to_string(kMaxDeviceIdLength);
+                " bytes long; a simulated printer sends at most " +
+                std::to_string(kMaxDeviceIdLength);
         return false;
     }
     return true;
@@ -312,6 +412,10 @@ bool ParseScenario(const std::string& jsonText, std::vector<PrinterConfig>& out,
         }
         std::vector<PrinterConfig> printers;
         const json& list = document["printers"];
+        if (list.size() > kMaxPrinters) {
+            Fail("scenario", "usblp has " + std::to_string(kMaxPrinters) + " minors; " +
+                                 std::to_string(list.size()) + " printers cannot be emulated");
+        }
         for (std::size_t i = 0; i < list.size(); ++i) {
             printers.push_back(ParsePrinter(list[i], "printers[" + std::to_string(i) + "]"));
         }

@@ -20,6 +20,10 @@ enum class FaultKind {
     kStallRead,        // "stall-read": a status read blocks for a while before it answers
     kNoDeviceId,       // "no-device-id": the device-ID query fails
     kHeld,             // "held": another program holds the device
+    kStallWrite,       // "stall-write": the printer stops taking data at a data byte
+    kShortRecord,      // "short-record": one IN transfer brings less than a status record
+    kDoubleRecord,     // "double-record": one IN transfer brings two status records
+    kZeroLengthRead,   // "zero-length-read": one IN transfer is a zero-length packet
 };
 
 // One scripted fault. Only the fields its kind names are used; the others keep their defaults.
@@ -37,33 +41,58 @@ struct Fault {
     // printer has received) of the data byte whose write is hit. A short write accepts only the
     // bytes of its chunk before this offset. -1: not set.
     std::int64_t atDataByte = -1;
-    // status-read-error: number of status reads that still succeed.
+    // status-read-error: number of IN transfers that still succeed.
     std::uint32_t afterReads = 0;
-    // stall-read: the status read (1-based count) that blocks, and for how long.
+    // stall-read, short-record, double-record, zero-length-read: the IN transfer (1-based count
+    // of the printer's answers) that is hit; stall-read: for how long its answer is held back.
     std::uint32_t atRead = 1;
     std::uint32_t ms = 0;
+    // short-record: the bytes of the record that arrive (0-11).
+    std::uint32_t bytes = 6;
+    // stall-write: the printer is unplugged this long after it stopped taking data; 0: never
+    // (the write stays blocked until the printer is removed).
+    std::uint32_t unplugAfterMs = 0;
     // write-error, status-read-error, no-device-id: the errno of the failing call ("errno").
     int error = EIO;
 };
 
-// How the driver's 2-byte length prefix before the device ID is ordered.
-enum class LengthPrefix { kBig, kLittle };
+// How the printer writes the 2-byte length before its device ID: big-endian (as the standard
+// says), little-endian (as some printers do), or a fixed value (written big-endian).
+enum class LengthPrefix { kBig, kLittle, kFixed };
+
+// When the printer answers a bulk-IN transfer: at once with its current status record, or only
+// once it has news (a command arrived, or it is busy and counting down to an answer).
+enum class Answers { kAtOnce, kOnNews };
+
+// What a printer that restarts after a flash comes back with.
+enum class AfterRestart { kNewVersion, kOldVersion, kGone };
 
 // One printer's settings, as a scenario entry gives them.
 struct PrinterConfig {
-    // The IEEE-1284 device ID, byte for byte (may be empty; at most kMaxDeviceIdLength bytes).
+    // The IEEE-1284 device ID text, byte for byte (may be empty; at most kMaxDeviceIdLength
+    // bytes); the printer sends it after the length prefix, whatever the driver makes of it.
     std::string deviceId;
+    LengthPrefix lengthPrefix = LengthPrefix::kBig;
+    std::uint16_t prefixValue = 0;  // kFixed: the two bytes, first byte high
     std::uint16_t idVendor = 0x1209;
     std::uint16_t idProduct = 0x0001;
     std::string serial;  // empty: the host numbers it ("SIM0001", ...)
+    int port = 0;        // USB port 1..kMaxPrinters; 0: the lowest one free
     // Busy answers (-252) before each acknowledgement.
     std::uint32_t busyPolls = 0;
-    LengthPrefix lengthPrefix = LengthPrefix::kBig;
+    Answers answers = Answers::kAtOnce;
+    // A restart after a successful flash: unset lets the program that hosts the printer decide
+    // (orvane-printer-sim asks the shipped description files).
+    enum class Restart { kUnset, kNo, kYes } restart = Restart::kUnset;
+    std::uint32_t restartDelayMs = 2000;
+    AfterRestart afterRestart = AfterRestart::kNewVersion;
     std::vector<Fault> faults;
 };
 
-// The longest device ID the driver can pass on: 1,024 bytes of answer less the 2-byte prefix.
-constexpr std::size_t kMaxDeviceIdLength = 1022;
+// The longest device ID text a printer can be made to send.
+constexpr std::size_t kMaxDeviceIdLength = 4096;
+// usblp has 16 minors, /dev/usb/lp0 to lp15.
+constexpr std::size_t kMaxPrinters = 16;
 
 // Scenario names of the fault kinds ("no-ack", ...).
 const char* FaultKindName(FaultKind kind);

@@ -3,10 +3,8 @@
 #include <glib.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <thread>
 
 namespace simulator {
 
@@ -108,12 +106,19 @@ struct PrinterModel::State {
     std::uint64_t dataReceived = 0;
     std::array<std::uint8_t, kVersionPrefixSize> prefix{};
 
+    // News for a printer that answers only with news; a restart due after a flash.
+    bool news = false;
+    bool restartDue = false;
+
     // What the whole run saw.
     Outcome outcome = Outcome::kUntouched;
     bool disconnected = false;
+    std::string devicePath;
     std::uint64_t opens = 0;
     std::uint64_t deviceIdQueries = 0;
     std::uint64_t statusReads = 0;
+    std::uint64_t inTransfers = 0;
+    std::uint64_t restarts = 0;
     std::uint64_t dataBytes = 0;
     std::vector<Command> commands;
     std::vector<std::uint64_t> dataWrites;
@@ -177,6 +182,7 @@ struct PrinterModel::State {
         if (dataReceived == dataAnnounced) {
             phase = Phase::kDataDone;
             ScheduleAck(255);
+            news = true;
         }
     }
 
@@ -187,7 +193,15 @@ struct PrinterModel::State {
         busyLeft = 0;
     }
 
-    ssize_t WriteData(const std::uint8_t* data, std::size_t size) {
+    ssize_t WriteData(const std::uint8_t* data, std::size_t size, std::uint32_t* unplugAfterMs) {
+        const int stall = DataFaultIn(FaultKind::kStallWrite, size);
+        if (stall >= 0) {
+            faultSpent[stall] = true;
+            if (unplugAfterMs != nullptr) {
+                *unplugAfterMs = config.faults[stall].unplugAfterMs;
+            }
+            return kOutStalled;
+        }
         const int disconnect = DataFaultIn(FaultKind::kDisconnect, size);
         if (disconnect >= 0) {
             faultSpent[disconnect] = true;
@@ -217,11 +231,14 @@ struct PrinterModel::State {
         const bool complete = sawStart && sawImageInfo && phase == Phase::kDataDone;
         if (complete && !finalAckWithheld) {
             outcome = Outcome::kFlashed;
+            restartDue = config.restart == PrinterConfig::Restart::kYes;
             // The printer can tell whether the version prefix came along: the image-info value
-            // counts the image without prefix and trailer.
+            // counts the image without prefix and trailer. One that comes back from its restart
+            // with the old firmware has failed to take the new one.
             const bool prefixArrived = dataAnnounced >= kVersionPrefixSize &&
                                        dataAnnounced == imageInfo + kPrefixAndTrailerSize;
-            if (prefixArrived) {
+            const bool keepsOld = restartDue && config.afterRestart == AfterRestart::kOldVersion;
+            if (prefixArrived && !keepsOld) {
                 SetVersion(DecodeImageVersion(prefix.data()));
             }
         } else if (sawStart) {
@@ -258,6 +275,7 @@ struct PrinterModel::State {
             }
         }
         commands.push_back({name, words});
+        news = true;
         if (name == "StartCommand") {
             outcome = Outcome::kFailed;
             sawStart = true;
@@ -307,6 +325,47 @@ struct PrinterModel::State {
         }
         record[8] = stageByte;
     }
+
+    // The fault of this kind that hits IN transfer number `in`, if any.
+    const Fault* InFault(FaultKind kind, std::uint64_t in) const {
+        for (const Fault& fault : config.faults) {
+            if (fault.kind == kind && fault.atRead == in) {
+                return &fault;
+            }
+        }
+        return nullptr;
+    }
+
+    InAnswer AnswerIn() {
+        InAnswer answer;
+        const std::uint64_t in = ++inTransfers;
+        news = false;
+        for (const Fault& fault : config.faults) {
+            if (fault.kind == FaultKind::kStatusReadError && in > fault.afterReads) {
+                answer.error = -fault.error;
+                return answer;
+            }
+        }
+        if (const Fault* stall = InFault(FaultKind::kStallRead, in)) {
+            answer.delayMs = stall->ms;
+        }
+        if (InFault(FaultKind::kZeroLengthRead, in) != nullptr) {
+            return answer;
+        }
+        // A printer counting down its busy answers has news for the next transfer too.
+        news = busyLeft > 0 && !Has(FaultKind::kBusyForever) && !Has(FaultKind::kIdleOnly);
+        const bool twice = InFault(FaultKind::kDoubleRecord, in) != nullptr;
+        answer.bytes.resize(twice ? 2 * kStatusRecordSize : kStatusRecordSize);
+        std::array<std::uint8_t, kStatusRecordSize> record;
+        for (std::size_t offset = 0; offset < answer.bytes.size(); offset += record.size()) {
+            NextStatus(record);
+            std::memcpy(answer.bytes.data() + offset, record.data(), record.size());
+        }
+        if (const Fault* shortRecord = InFault(FaultKind::kShortRecord, in)) {
+            answer.bytes.resize(shortRecord->bytes);
+        }
+        return answer;
+    }
 };
 
 PrinterModel::PrinterModel(PrinterConfig config)
@@ -314,13 +373,8 @@ PrinterModel::PrinterModel(PrinterConfig config)
 
 PrinterModel::~PrinterModel() = default;
 
-int PrinterModel::HandleOpen() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    ++state_->opens;
-    return state_->disconnected ? -ENODEV : 0;
-}
-
-ssize_t PrinterModel::HandleWrite(const std::uint8_t* data, std::size_t size) {
+ssize_t PrinterModel::ReceiveOut(const std::uint8_t* data, std::size_t size,
+                                 std::uint32_t* unplugAfterMs) {
     std::lock_guard<std::mutex> lock(mutex_);
     State& s = *state_;
     if (s.disconnected) {
@@ -330,48 +384,27 @@ ssize_t PrinterModel::HandleWrite(const std::uint8_t* data, std::size_t size) {
         return -EFAULT;
     }
     if (s.phase == State::Phase::kData && size > 0) {
-        return s.WriteData(data, size);
+        return s.WriteData(data, size, unplugAfterMs);
     }
     return s.WriteCommand(data, size);
 }
 
-ssize_t PrinterModel::HandleRead(std::uint8_t* buffer, std::size_t size) {
-    std::uint32_t stallMs = 0;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        State& s = *state_;
-        if (s.disconnected) {
-            return -ENODEV;
-        }
-        const std::uint64_t read = ++s.statusReads;
-        for (const Fault& fault : config_.faults) {
-            if (fault.kind == FaultKind::kStatusReadError && read > fault.afterReads) {
-                return -fault.error;
-            }
-            if (fault.kind == FaultKind::kStallRead && read == fault.atRead) {
-                stallMs = fault.ms;
-            }
-        }
-    }
-    // The stall happens outside the lock so that the test thread can still look at the model.
-    if (stallMs > 0) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(stallMs));
-    }
+InAnswer PrinterModel::AnswerIn() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (state_->disconnected) {
-        return -ENODEV;
+        InAnswer gone;
+        gone.error = -ENODEV;
+        return gone;
     }
-    std::array<std::uint8_t, kStatusRecordSize> record;
-    state_->NextStatus(record);
-    const std::size_t count = std::min(size, record.size());
-    if (count > 0 && buffer == nullptr) {
-        return -EFAULT;
-    }
-    std::copy_n(record.begin(), count, buffer);
-    return static_cast<ssize_t>(count);
+    return state_->AnswerIn();
 }
 
-int PrinterModel::HandleDeviceIdQuery(std::uint8_t* buffer, std::size_t size) {
+bool PrinterModel::HasNews() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return state_->news || state_->Has(FaultKind::kBusyForever);
+}
+
+int PrinterModel::AnswerDeviceId(std::size_t maxLength, std::vector<std::uint8_t>& answer) {
     std::lock_guard<std::mutex> lock(mutex_);
     State& s = *state_;
     if (s.disconnected) {
@@ -383,21 +416,40 @@ int PrinterModel::HandleDeviceIdQuery(std::uint8_t* buffer, std::size_t size) {
             return -fault.error;
         }
     }
-    if (buffer == nullptr && size > 0) {
-        return -EFAULT;
-    }
     const std::size_t length = s.deviceId.size() + 2;
-    std::vector<std::uint8_t> answer(length);
-    if (config_.lengthPrefix == LengthPrefix::kBig) {
-        answer[0] = static_cast<std::uint8_t>(length >> 8);
-        answer[1] = static_cast<std::uint8_t>(length);
-    } else {
-        answer[0] = static_cast<std::uint8_t>(length);
-        answer[1] = static_cast<std::uint8_t>(length >> 8);
+    std::uint16_t prefix = static_cast<std::uint16_t>(length);
+    if (config_.lengthPrefix == LengthPrefix::kLittle) {
+        prefix = static_cast<std::uint16_t>((length & 0xFF) << 8 | (length >> 8 & 0xFF));
+    } else if (config_.lengthPrefix == LengthPrefix::kFixed) {
+        prefix = config_.prefixValue;
     }
-    std::copy(s.deviceId.begin(), s.deviceId.end(), answer.begin() + 2);
-    std::copy_n(answer.begin(), std::min(size, answer.size()), buffer);
+    answer.assign({static_cast<std::uint8_t>(prefix >> 8), static_cast<std::uint8_t>(prefix)});
+    answer.insert(answer.end(), s.deviceId.begin(), s.deviceId.end());
+    answer.resize(std::min(answer.size(), maxLength));
     return 0;
+}
+
+void PrinterModel::NoteOpen() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++state_->opens;
+}
+
+void PrinterModel::NoteRead() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++state_->statusReads;
+}
+
+bool PrinterModel::TakeRestart() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const bool due = state_->restartDue;
+    state_->restartDue = false;
+    return due;
+}
+
+void PrinterModel::Reattached() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++state_->restarts;
+    state_->news = false;
 }
 
 bool PrinterModel::Held() const {
@@ -407,6 +459,16 @@ bool PrinterModel::Held() const {
 bool PrinterModel::Disconnected() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return state_->disconnected;
+}
+
+void PrinterModel::SetDevicePath(const std::string& path) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    state_->devicePath = path;
+}
+
+std::string PrinterModel::DevicePath() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return state_->devicePath;
 }
 
 std::uint64_t PrinterModel::Opens() const {
@@ -424,9 +486,19 @@ std::uint64_t PrinterModel::StatusReads() const {
     return state_->statusReads;
 }
 
+std::uint64_t PrinterModel::InTransfers() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return state_->inTransfers;
+}
+
 std::uint64_t PrinterModel::DataBytes() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return state_->dataBytes;
+}
+
+std::uint64_t PrinterModel::Restarts() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return state_->restarts;
 }
 
 Outcome PrinterModel::GetOutcome() const {
@@ -449,7 +521,7 @@ std::string PrinterModel::FirmwareVersion() const {
     return state_->deviceId.substr(begin, end - begin);
 }
 
-nlohmann::json PrinterModel::Transcript(const std::string& devicePath) const {
+nlohmann::json PrinterModel::Transcript() const {
     const std::string version = FirmwareVersion();
     std::lock_guard<std::mutex> lock(mutex_);
     const State& s = *state_;
@@ -462,15 +534,17 @@ nlohmann::json PrinterModel::Transcript(const std::string& devicePath) const {
     const std::string sha256 = g_checksum_get_string(digest);
     g_checksum_free(digest);
     nlohmann::json transcript = {
-        {"devicePath", devicePath},
+        {"devicePath", s.devicePath},
         {"opens", s.opens},
         {"deviceIdQueries", s.deviceIdQueries},
         {"statusReads", s.statusReads},
+        {"inTransfers", s.inTransfers},
         {"commands", commands},
         {"dataWrites", s.dataWrites},
         {"dataBytes", s.dataBytes},
         {"dataSha256", sha256},
         {"outcome", OutcomeName(s.outcome)},
+        {"restarts", s.restarts},
         {"firmwareVersion", version.empty() ? nlohmann::json(nullptr) : nlohmann::json(version)},
     };
     return transcript;

@@ -12,12 +12,14 @@ namespace simulator {
 
 // Emulates /dev/usb/lpN printers with a umockdev testbed: each printer is a usbmisc device whose
 // parent USB interface has class 07 and whose USB device carries idVendor, idProduct and a serial
-// number; reads, writes and the device-ID ioctl on its node are answered by its PrinterModel.
+// number; requests on its node go through a UsblpDriver to its PrinterModel. A printer that
+// restarts leaves the bus and comes back on the lowest free lpN, as the kernel reuses minors.
 //
-// Create one host per process, on any thread; the handlers run on a thread of the host's own.
-// In a test binary run under umockdev-wrapper the process itself sees the devices; a child
-// started with LD_PRELOAD=libumockdev-preload.so.0 sees them through the inherited UMOCKDEV_DIR.
-// Printer(i) and Transcript() may be used while clients talk to the devices.
+// Create one host per process, on any thread; umockdev's handlers and the printers' timed
+// behaviour run on threads of the host's own. A process sees the devices when it runs with the
+// preload libraries of PreloadLibraries(): the shim in front refuses a second open of a node as
+// usblp does, which umockdev alone cannot. Printer(i), DevicePath(i) and Transcript() may be used
+// while clients talk to the devices.
 class UmockdevPrinterHost {
 public:
     UmockdevPrinterHost();
@@ -25,23 +27,33 @@ public:
     UmockdevPrinterHost(const UmockdevPrinterHost&) = delete;
     UmockdevPrinterHost& operator=(const UmockdevPrinterHost&) = delete;
 
-    // Adds a printer and returns its device path ("/dev/usb/lp0", "/dev/usb/lp1", ...); empty if
-    // the testbed refused it (error() says why).
+    // Adds a printer and returns its device path ("/dev/usb/lp0", ...); empty if it cannot be
+    // added (error() says why: no free minor, the USB port taken, the testbed refused it).
     std::string AddPrinter(const PrinterConfig& config);
-    // Adds a usbmisc lp node whose parent interface is not a printer (class ff), unanswered.
-    std::string AddNonPrinterDevice();
-    // Removes printer i's device from the testbed; its model (and transcript) stay.
+    // Adds an unanswered usbmisc node under a USB interface of the given class: by default an lp
+    // node under a non-printer interface; nodeName ("hiddev0") makes a node not named lpN.
+    std::string AddNonPrinterDevice(const std::string& interfaceClass = "ff",
+                                    const std::string& nodeName = "");
+    // Unplugs printer i: open descriptors fail with ENODEV, the node leaves sysfs and /dev. Its
+    // model (and transcript) stay.
     bool RemovePrinter(std::size_t index);
 
     std::size_t PrinterCount() const;
     PrinterModel& Printer(std::size_t index);
-    const std::string& DevicePath(std::size_t index) const;
+    // The printer's node now, or the one it had before it left the bus.
+    std::string DevicePath(std::size_t index) const;
+    // Whether printer i is on the bus now.
+    bool Present(std::size_t index) const;
     // The testbed's root directory (UMOCKDEV_DIR).
     std::string RootDir() const;
     const std::string& error() const;
 
     // {"printers": [each model's transcript, in the order added]}
     nlohmann::json Transcript() const;
+
+    // "<folder>/liborvane-usblp-shim.so:libumockdev-preload.so.0" for a child's LD_PRELOAD,
+    // with the shim looked up in folder.
+    static std::string PreloadLibraries(const std::string& folder);
 
 private:
     struct Impl;

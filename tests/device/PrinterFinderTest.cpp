@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cwchar>
+#include <filesystem>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -12,6 +15,30 @@
 #include "platform/ModulePath.h"
 #include "tests/Halden/XmlTestFiles.h"
 #include "tests/device/SimulatedPrinters.h"
+
+// The next allocation of this size on the thread that set it fails with std::bad_alloc.
+thread_local std::size_t failingAllocationSize = 0;
+
+void* operator new(std::size_t size) {
+    if (size == failingAllocationSize) {
+        failingAllocationSize = 0;
+        throw std::bad_alloc();
+    }
+    if (void* memory = std::malloc(size == 0 ? 1 : size)) {
+        return memory;
+    }
+    throw std::bad_alloc();
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    return std::malloc(size == 0 ? 1 : size);
+}
+// Not inlined, so that the compiler does not take free() for a mismatch of new.
+[[gnu::noinline]] void operator delete(void* memory) noexcept {
+    std::free(memory);
+}
+[[gnu::noinline]] void operator delete(void* memory, std::size_t) noexcept {
+    std::free(memory);
+}
 
 namespace {
 
@@ -129,6 +156,21 @@ TEST_F(PrinterFinderTest, IdentifiesByDeviceIdNamesAndEnumeratesInOrder) {
     }
 }
 
+TEST_F(PrinterFinderTest, FailedAllocationLeavesThePrinterOutAndEnumerationGoesOn) {
+    const std::wstring first = Add(WithId("MFG:Orvane;MDL:OP-A;"));
+    const std::wstring second = Add(WithId("MFG:Orvane;MDL:OP B;"));
+    failingAllocationSize = sizeof(IdentifiedPrinter);
+    EXPECT_EQ(Identify(finder_, first), "");
+    EXPECT_EQ(failingAllocationSize, 0u);
+    failingAllocationSize = sizeof(IdentifiedPrinter);
+    std::vector<IdentifiedPrinter*> printers;
+    ASSERT_TRUE(finder_.EnumeratePrinters(printers));
+    EXPECT_EQ(failingAllocationSize, 0u);
+    ASSERT_EQ(printers.size(), 1u);
+    EXPECT_STREQ(printers[0]->devicePath, second.c_str());
+    delete printers[0];
+}
+
 TEST_F(PrinterFinderTest, DeviceHeldOpenIsNotIdentified) {
     const std::wstring path = Add(WithId("MFG:Orvane;MDL:OP-A;"));
     {
@@ -142,35 +184,43 @@ TEST_F(PrinterFinderTest, DeviceHeldOpenIsNotIdentified) {
     EXPECT_EQ(Identify(finder_, path), "OP-A");
 }
 
-TEST_F(PrinterFinderTest, DescriptionFilesMustLoad) {
+// One finder for every case: each identification reads the files as they are now.
+TEST_F(PrinterFinderTest, DescriptionFilesMustLoadAndAreReadEveryTime) {
     const std::string brokenIds = R"(<ids><vendor-ids><vendor><name>Orvane</name></vendor>
         </vendor-ids></ids>)";
+    std::string renumberedIds = kIds;  // OP-A becomes product 2
+    renumberedIds.replace(renumberedIds.find(R"("1")"), 3, R"("2")");
+    std::string renamed = kDescriptions;
+    renamed.replace(renamed.find("OP-A<"), 4, "OP-Z");
     const struct {
         const char* name;
         const char* ids;  // null: file absent
         const char* descriptions;
-        bool identified;
+        const char* shortName;
     } cases[] = {
-        {"both files", kIds, kDescriptions, true},
-        {"Wend.xml missing", kIds, nullptr, false},
-        {"WendIDs.xml missing", nullptr, kDescriptions, false},
-        {"Wend.xml not well-formed", kIds, "<orvane_printing><printers>", false},
-        {"vendor without id", brokenIds.c_str(), kDescriptions, false},
+        {"both files", kIds, kDescriptions, "OP-A"},
+        {"Wend.xml missing", kIds, nullptr, ""},
+        {"WendIDs.xml missing", nullptr, kDescriptions, ""},
+        {"Wend.xml not well-formed", kIds, "<orvane_printing><printers>", ""},
+        {"vendor without id", brokenIds.c_str(), kDescriptions, ""},
+        {"WendIDs.xml changed", renumberedIds.c_str(), kDescriptions, "OP-B"},
+        {"Wend.xml changed", kIds, renamed.c_str(), "OP-Z"},
     };
     const std::wstring path = Add(WithId("MFG:Orvane;MDL:OP-A;"));
+    PrinterFinder finder;
+    // A trailing slash doubles the separator, which the file system ignores.
+    ASSERT_TRUE(finder.SetDirectory((Wide(folder_) + L"/").c_str()));
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        XmlTestFiles folder;
-        if (c.ids != nullptr) {
-            folder.Write("WendIDs.xml", c.ids);
+        for (const auto& [name, content] :
+             {std::pair{"WendIDs.xml", c.ids}, {"Wend.xml", c.descriptions}}) {
+            if (content != nullptr) {
+                folder_.Write(name, content);
+            } else {
+                std::filesystem::remove(folder_.dir() + "/" + name);
+            }
         }
-        if (c.descriptions != nullptr) {
-            folder.Write("Wend.xml", c.descriptions);
-        }
-        PrinterFinder finder;
-        // A trailing slash doubles the separator, which the file system ignores.
-        ASSERT_TRUE(finder.SetDirectory((Wide(folder) + L"/").c_str()));
-        EXPECT_EQ(Identify(finder, path), c.identified ? "OP-A" : "");
+        EXPECT_EQ(Identify(finder, path), c.shortName);
     }
 }
 

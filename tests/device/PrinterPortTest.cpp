@@ -1,12 +1,21 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <fstream>
 #include <string>
+#include <thread>
 
 #include "device/PrinterPort.h"
 #include "platform/LastError.h"
+#include "platform/UsblpDeviceIdAnswer.h"
 #include "tests/device/SimulatedPrinters.h"
 
 namespace {
@@ -61,7 +70,8 @@ TEST(PrinterPort, HeldDeviceCannotBeOpenedUntilReleased) {
         ASSERT_TRUE(holder.Open(path.c_str()));
         PrinterPort second;
         EXPECT_FALSE(second.Open(path.c_str()));
-        EXPECT_EQ(platform::GetLastError(), static_cast<std::uint32_t>(EWOULDBLOCK));
+        EXPECT_EQ(platform::GetLastError(), static_cast<std::uint32_t>(EBUSY))
+            << "the driver refuses a second open before any lock is asked for";
         std::string text;
         EXPECT_FALSE(second.QueryDeviceId(text));
     }
@@ -91,13 +101,17 @@ TEST(PrinterPort, MovesBlocksAndReportsShortWrites) {
     Command(command, 0x38, 0);  // start: acknowledged with stage 1
     ASSERT_TRUE(port.Write(command, length));
     EXPECT_EQ(length, 12u);
+    // The driver read ahead at open: the first record is what the printer said before the
+    // command; the acknowledgement comes with the next one.
     std::uint8_t status[12] = {};
-    length = sizeof status;
-    ASSERT_TRUE(port.Read(status, length));
-    EXPECT_EQ(length, 12u);
     std::int32_t word;
-    std::memcpy(&word, status, sizeof word);
-    EXPECT_EQ(word, simulator::kStatusStageDone);
+    for (const std::int32_t expected : {simulator::kStatusIdle, simulator::kStatusStageDone}) {
+        length = sizeof status;
+        ASSERT_TRUE(port.Read(status, length));
+        EXPECT_EQ(length, 12u);
+        std::memcpy(&word, status, sizeof word);
+        EXPECT_EQ(word, expected);
+    }
     EXPECT_EQ(status[8], 1);
 
     Command(command, 0x238, 10);  // data header: 10 bytes follow
@@ -110,7 +124,7 @@ TEST(PrinterPort, MovesBlocksAndReportsShortWrites) {
 }
 
 TEST(PrinterPort, DeviceIdArrivesWithoutPrefixUpToFirstNul) {
-    const std::string full(simulator::kMaxDeviceIdLength, 'x');
+    const std::string longest(platform::kUsblpDeviceIdMaxBytes, 'x');
     const std::string longId = "MFG:Orvane;MDL:" + std::string(290, 'm') + ";";
     const std::string nul("MFG:A;\0MDL:B;", 13);
     const struct {
@@ -122,8 +136,9 @@ TEST(PrinterPort, DeviceIdArrivesWithoutPrefixUpToFirstNul) {
         {"big-endian prefix", "MFG:A;MDL:B;", LengthPrefix::kBig, "MFG:A;MDL:B;"},
         {"little-endian prefix", "MFG:A;MDL:B;", LengthPrefix::kLittle, "MFG:A;MDL:B;"},
         {"little-endian, length over 255", longId, LengthPrefix::kLittle, longId},
-        {"whole answer without NUL", full, LengthPrefix::kBig, full},
-        {"whole answer without NUL, little-endian", full, LengthPrefix::kLittle, full},
+        {"longest the driver passes on", longest, LengthPrefix::kBig, longest},
+        {"longest, little-endian", longest, LengthPrefix::kLittle, longest},
+        {"longer: cut", longest + "y", LengthPrefix::kBig, longest},
         {"cut at the first NUL", nul, LengthPrefix::kBig, "MFG:A;"},
         {"NUL first: empty text", std::string("\0MFG:A;", 7), LengthPrefix::kBig, ""},
     };
@@ -141,17 +156,76 @@ TEST(PrinterPort, DeviceIdArrivesWithoutPrefixUpToFirstNul) {
 TEST(PrinterPort, FailedDeviceIdQueryKeepsText) {
     PrinterConfig failing = WithFault(FaultKind::kNoDeviceId);
     failing.faults[0].error = EIO;
-    for (const PrinterConfig& config : {WithId(""), failing}) {
-        SCOPED_TRACE(config.faults.empty() ? "zero-byte ID" : "failing request");
-        const std::wstring path = AddPrinter(config);
+    const struct {
+        const char* name;
+        PrinterConfig config;
+        int error;
+    } cases[] = {
+        {"zero-byte ID", WithId(""), ENODATA},
+        {"zero-byte ID, little-endian", WithId("", LengthPrefix::kLittle), ENODATA},
+        {"failing request", failing, EIO},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::wstring path = AddPrinter(c.config);
         PrinterPort port;
         ASSERT_TRUE(port.Open(path.c_str()));
         std::string text = "kept";
         EXPECT_FALSE(port.QueryDeviceId(text));
         EXPECT_EQ(text, "kept");
-        EXPECT_EQ(platform::GetLastError(),
-                  static_cast<std::uint32_t>(config.faults.empty() ? ENODATA : EIO));
+        EXPECT_EQ(platform::GetLastError(), static_cast<std::uint32_t>(c.error));
     }
+}
+
+bool BlockedInRead(pid_t thread) {
+    std::ifstream state("/proc/self/task/" + std::to_string(thread) + "/syscall");
+    long number = -1;
+    return state >> number && number == SYS_read;
+}
+
+std::atomic<int> signalsCaught{0};
+
+// A FIFO stands in for a device whose ID request fails (ENOTTY) and whose reads block.
+TEST(PrinterPort, ReadWaitsForDataThroughSignalsAfterAFailedIdRequest) {
+    const std::string fifo = ::testing::TempDir() + "port-fifo-" + std::to_string(getpid());
+    ::unlink(fifo.c_str());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const int feed = ::open(fifo.c_str(), O_RDWR | O_CLOEXEC);  // keeps the FIFO open
+    PrinterPort port;
+    ASSERT_TRUE(port.Open(std::wstring(fifo.begin(), fifo.end()).c_str()));
+    std::string text;
+    EXPECT_FALSE(port.QueryDeviceId(text));
+    EXPECT_EQ(platform::GetLastError(), static_cast<std::uint32_t>(ENOTTY));
+
+    struct sigaction action = {}, previous = {};
+    action.sa_handler = [](int) { ++signalsCaught; };  // no SA_RESTART: the read sees EINTR
+    ASSERT_EQ(::sigaction(SIGUSR1, &action, &previous), 0);
+    std::atomic<pid_t> readerId{0};
+    std::atomic<bool> readEnded{false};
+    bool readOk = false;
+    char received[8] = {};
+    std::uint32_t length = sizeof received;
+    std::thread reader([&] {
+        readerId = ::gettid();
+        readOk = port.Read(received, length);
+        readEnded = true;
+    });
+    while (!readEnded && (readerId == 0 || !BlockedInRead(readerId))) {
+        std::this_thread::yield();
+    }
+    if (!readEnded) {
+        ::pthread_kill(reader.native_handle(), SIGUSR1);
+        while (signalsCaught == 0) {
+            std::this_thread::yield();
+        }
+    }
+    EXPECT_EQ(::write(feed, "status", 6), 6);
+    reader.join();
+    ::sigaction(SIGUSR1, &previous, nullptr);
+    ::close(feed);
+    ::unlink(fifo.c_str());
+    EXPECT_TRUE(readOk);
+    EXPECT_EQ(std::string(received, length), "status");
 }
 
 }  // namespace

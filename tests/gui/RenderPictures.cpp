@@ -1,7 +1,7 @@
 // Renders the updater window offscreen for the README, with simulated printers:
 //   gui_render_pictures OUTPUT_DIR [LANGUAGE]     (LANGUAGE: enu, deu, rus, ...; default enu)
 // Writes updater-<language>-printers.png, -updating.png (about half way) and -done.png.
-// Runs under umockdev-wrapper, which lets the process emulate the printers itself.
+// Runs with the emulation's preload libraries, which let the process emulate the printers itself.
 #include <QApplication>
 #include <QDir>
 #include <QEventLoop>

@@ -336,7 +336,7 @@ TEST_F(UpdaterDialogTest, AnUpdateNeedsConfirmationAndAFailureKeepsTheFile) {
     EXPECT_EQ(prompter_.shown, std::vector<QString>{"135"});
     EXPECT_TRUE(UpdateButton()->isEnabled());
     EXPECT_TRUE(List()->isEnabled());
-    EXPECT_TRUE(host_.Printer(0).Transcript(host_.DevicePath(0))["commands"].empty());
+    EXPECT_TRUE(host_.Printer(0).Transcript()["commands"].empty());
 
     UpdateButton()->click();
     ASSERT_TRUE(WaitForFinal());

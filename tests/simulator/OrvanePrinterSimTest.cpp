@@ -51,9 +51,10 @@ TEST_F(OrvanePrinterSimTest, RunsTheCommandAmongThePrintersAndWritesTheTranscrip
     const std::string secondId = "MFG:Orvane;MDL:Wend 100;VER:3.1.0.2;";
     const int status = RunSim("--scenario '" + Path("scenario.json") + "' --printer '" + secondId +
                               "' --transcript '" + Path("transcript.json") + "' -- '" +
-                              SIMULATOR_PROBE + "' /dev/usb/lp1 3");
+                              SIMULATOR_PROBE + "' /dev/usb/lp1 3 second-open");
     EXPECT_EQ(status, 3) << ReadFile("stderr");
-    EXPECT_EQ(ReadFile("stdout"), secondId);
+    // The driver refuses a second open of a node by itself, without any lock.
+    EXPECT_EQ(ReadFile("stdout"), secondId + "\nsecond open: Device or resource busy\n");
 
     const nlohmann::json transcript = nlohmann::json::parse(ReadFile("transcript.json"));
     ASSERT_EQ(transcript["printers"].size(), 2u);
@@ -68,6 +69,7 @@ TEST_F(OrvanePrinterSimTest, RunsTheCommandAmongThePrintersAndWritesTheTranscrip
     EXPECT_EQ(probed["opens"], 1);
     EXPECT_EQ(probed["deviceIdQueries"], 1);
     EXPECT_EQ(probed["statusReads"], 1);
+    EXPECT_EQ(probed["inTransfers"], 2) << "one queued at open, the next after the read";
     ASSERT_EQ(probed["commands"].size(), 2u);
     EXPECT_EQ(probed["commands"][0]["name"], "StartCommand");
     EXPECT_EQ(probed["commands"][1]["name"], "EndCommand");
@@ -86,7 +88,16 @@ TEST_F(OrvanePrinterSimTest, RefusesUnusableInputBeforeRunningAnything) {
     const std::vector<Case> cases = {
         {"--scenario '" + Path("broken.json") + "'" + transcript + run, "printers[0].faults[0]"},
         {"--scenario '" + Path("missing.json") + "'" + transcript + run, "cannot read scenario"},
-        {"--printer " + std::string(1023, 'x') + transcript + run, "at most 1022"},
+        {"--printer " + std::string(4097, 'x') + transcript + run, "at most 4096"},
+        {[] {
+             std::string printers;
+             for (int i = 0; i < 17; ++i) {
+                 printers += " --printer 'MFG:A;MDL:B;'";
+             }
+             return printers;
+         }() +
+             transcript + run,
+         "16 minors"},
         {"--printer 'MFG:A;MDL:B;'" + transcript, "no command"},
         {"--bogus" + transcript + run, "bogus"},
     };

@@ -21,18 +21,24 @@ TEST(PrinterConfigTest, ParsesAFullScenarioAndFillsDefaults) {
                     {"kind": "status-read-error", "afterReads": 3},
                     {"kind": "stall-read", "ms": 200, "atRead": 4},
                     {"kind": "idle-only"}, {"kind": "busy-forever"},
-                    {"kind": "no-device-id"}, {"kind": "held"}]},
-        {"deviceId": ""}]})";
+                    {"kind": "no-device-id"}, {"kind": "held"},
+                    {"kind": "stall-write", "atDataByte": 7, "unplugAfterMs": 300},
+                    {"kind": "short-record", "atRead": 2, "bytes": 3},
+                    {"kind": "double-record"}, {"kind": "zero-length-read", "atRead": 5}]},
+        {"deviceId": ""},
+        {"deviceIdHex": "4d46473aff", "lengthPrefix": 513, "answers": "on-news",
+         "usb": {"port": 9}, "restart": {"delayMs": 50, "returns": "old"}},
+        {"deviceId": "", "restart": false}]})";
     std::vector<PrinterConfig> printers;
     std::string error;
     ASSERT_TRUE(ParseScenario(text, printers, error)) << error;
-    ASSERT_EQ(printers.size(), 2u);
+    ASSERT_EQ(printers.size(), 4u);
 
     const PrinterConfig& first = printers[0];
     EXPECT_EQ(std::make_tuple(first.idVendor, first.idProduct, first.serial, first.busyPolls,
                               first.lengthPrefix),
               std::make_tuple(0x04B8, 0x0202, "A1", 2u, LengthPrefix::kLittle));
-    ASSERT_EQ(first.faults.size(), 12u);
+    ASSERT_EQ(first.faults.size(), 16u);
     EXPECT_EQ(first.faults[0].kind, FaultKind::kNoAck);
     EXPECT_EQ(first.faults[0].stage, 2);
     EXPECT_EQ(first.faults[1].reportedStage, 7);
@@ -46,11 +52,26 @@ TEST(PrinterConfigTest, ParsesAFullScenarioAndFillsDefaults) {
     EXPECT_EQ(first.faults[7].atRead, 4u);
     EXPECT_EQ(first.faults[11].kind, FaultKind::kHeld);
     EXPECT_STREQ(FaultKindName(first.faults[10].kind), "no-device-id");
+    EXPECT_EQ(
+        std::make_tuple(first.faults[12].atDataByte, first.faults[12].unplugAfterMs,
+                        first.faults[13].atRead, first.faults[13].bytes, first.faults[14].kind,
+                        first.faults[14].atRead, first.faults[15].atRead),
+        std::make_tuple(7, 300u, 2u, 3u, FaultKind::kDoubleRecord, 1u, 5u));
+    EXPECT_EQ(first.answers, Answers::kAtOnce);
+    EXPECT_EQ(first.restart, PrinterConfig::Restart::kUnset);
 
     const PrinterConfig& second = printers[1];
     EXPECT_EQ(std::make_tuple(second.deviceId, second.idVendor, second.idProduct, second.serial,
                               second.busyPolls, second.lengthPrefix, second.faults.size()),
               std::make_tuple("", 0x1209, 0x0001, "", 0u, LengthPrefix::kBig, 0u));
+
+    const PrinterConfig& third = printers[2];
+    EXPECT_EQ(std::make_tuple(third.deviceId, third.lengthPrefix, third.prefixValue, third.answers,
+                              third.port, third.restart, third.restartDelayMs, third.afterRestart),
+              std::make_tuple(std::string("MFG:\xff"), LengthPrefix::kFixed, 513, Answers::kOnNews,
+                              9, PrinterConfig::Restart::kYes, 50u, AfterRestart::kOldVersion));
+    EXPECT_EQ(printers[3].restart, PrinterConfig::Restart::kNo);
+    EXPECT_EQ(printers[3].restartDelayMs, 2000u);
 }
 
 // A scenario of one printer with an empty device ID and the given further keys.
@@ -66,10 +87,25 @@ TEST(PrinterConfigTest, RefusesUnusableScenariosWithAMessageNamingThePlace) {
         {"{", "not valid JSON"},
         {"[]", "\"printers\""},
         {R"({"printer": []})", "unknown key \"printer\""},
-        {R"({"printers": [{}]})", "printers[0]: \"deviceId\" is missing"},
-        {R"({"printers": [{"deviceId": 5}]})", "\"deviceId\" is missing"},
-        {R"({"printers": [{"deviceId": ")" + std::string(1023, 'x') + R"("}]})",
+        {R"({"printers": [{}]})", "printers[0]: give either \"deviceId\""},
+        {R"({"printers": [{"deviceId": 5}]})", "\"deviceId\" must be a string"},
+        {R"({"printers": [{"deviceId": ")" + std::string(4097, 'x') + R"("}]})",
          "printers[0].deviceId"},
+        {R"({"printers": [{"deviceIdHex": "4d4"}]})", "hex digit pairs"},
+        {R"({"printers": [)" +
+             [] {
+                 std::string list;
+                 for (int i = 0; i < 17; ++i) {
+                     list += std::string(i ? "," : "") + R"({"deviceId": ""})";
+                 }
+                 return list;
+             }() +
+             "]}",
+         "16 minors"},
+        {OnePrinter(R"(, "answers": "sometimes")"), "\"answers\""},
+        {OnePrinter(R"(, "restart": {"returns": "later"})"), "\"returns\""},
+        {OnePrinter(R"(, "lengthPrefix": 65536)"), "\"lengthPrefix\""},
+        {OnePrinter(R"(, "usb": {"port": 17})"), "usb: \"port\""},
         {OnePrinter(R"(, "busypolls": 1)"), "unknown key \"busypolls\""},
         {OnePrinter(R"(, "busyPolls": -1)"), "\"busyPolls\""},
         {OnePrinter(R"(, "usb": {"idVendor": "12345"})"), "printers[0].usb.idVendor"},
@@ -92,6 +128,8 @@ TEST(PrinterConfigTest, RefusesUnusableScenariosWithAMessageNamingThePlace) {
         {OneFault(R"({"kind": "stall-read"})"), "\"ms\" is missing"},
         {OneFault(R"({"kind": "stall-read", "ms": 5, "atRead": 0})"), "\"atRead\""},
         {OneFault(R"({"kind": "held", "ms": 5})"), "(held): unknown key \"ms\""},
+        {OneFault(R"({"kind": "short-record", "bytes": 12})"), "\"bytes\""},
+        {OneFault(R"({"kind": "stall-write"})"), "\"atDataByte\" is missing"},
     };
     for (const auto& [json, messagePart] : cases) {
         SCOPED_TRACE(json.substr(0, 120));
@@ -108,7 +146,7 @@ TEST(PrinterConfigTest, DeviceIdsUpToWhatTheDriverPassesOnAreUsable) {
     EXPECT_TRUE(ValidateDeviceId("", error));
     EXPECT_TRUE(ValidateDeviceId(std::string(kMaxDeviceIdLength, 'x'), error));
     EXPECT_FALSE(ValidateDeviceId(std::string(kMaxDeviceIdLength + 1, 'x'), error));
-    EXPECT_NE(error.find("1023"), std::string::npos) << error;
+    EXPECT_NE(error.find("4096"), std::string::npos) << error;
 }
 
 }  // namespace

@@ -26,7 +26,7 @@ ssize_t Send(PrinterModel& printer, std::uint32_t w0, std::uint32_t w1 = 0, std:
     for (int i = 0; i < 12; ++i) {
         bytes[i] = static_cast<std::uint8_t>(words[i / 4] >> (8 * (i % 4)));
     }
-    return printer.HandleWrite(bytes, sizeof bytes);
+    return printer.ReceiveOut(bytes, sizeof bytes);
 }
 
 ssize_t SendImageInfo(PrinterModel& p, std::uint32_t info) {
@@ -34,8 +34,10 @@ ssize_t SendImageInfo(PrinterModel& p, std::uint32_t info) {
 }
 
 Status ReadStatus(PrinterModel& printer) {
+    const InAnswer answer = printer.AnswerIn();
+    EXPECT_EQ(answer.bytes.size(), 12u);
     std::uint8_t record[12] = {};
-    EXPECT_EQ(printer.HandleRead(record, sizeof record), 12);
+    std::copy_n(answer.bytes.begin(), std::min<std::size_t>(12, answer.bytes.size()), record);
     const std::uint32_t word =
         record[0] | record[1] << 8 | record[2] << 16 | static_cast<std::uint32_t>(record[3]) << 24;
     return {static_cast<std::int32_t>(word), record[8]};
@@ -76,7 +78,7 @@ bool RunUpdate(PrinterModel& printer, const std::vector<std::uint8_t>& image, bo
               Send(printer, kDataHeader, static_cast<std::uint32_t>(length)) == 12;
     for (std::size_t sent = 0; ok && sent < length;) {
         const std::size_t chunk = std::min<std::size_t>(4096, length - sent);
-        ok = printer.HandleWrite(image.data() + skip + sent, chunk) == static_cast<ssize_t>(chunk);
+        ok = printer.ReceiveOut(image.data() + skip + sent, chunk) == static_cast<ssize_t>(chunk);
         sent += chunk;
     }
     ok = ok && WaitForStage(printer, 255);
@@ -121,13 +123,13 @@ TEST(PrinterModelTest, AcknowledgesEachStageAfterTheConfiguredBusyPolls) {
         Send(printer, kDataHeader, 16);
         const std::vector<std::uint8_t> data(16, 0xAB);
         // Data of command size after the header is data, not a command.
-        EXPECT_EQ(printer.HandleWrite(data.data(), 12), 12);
-        EXPECT_EQ(printer.HandleWrite(data.data(), 4), 4);
+        EXPECT_EQ(printer.ReceiveOut(data.data(), 12), 12);
+        EXPECT_EQ(printer.ReceiveOut(data.data(), 4), 4);
         expectAck(255);
         Send(printer, kEnd);
         EXPECT_EQ(ReadStatus(printer).word, kStatusIdle);
         EXPECT_EQ(printer.GetOutcome(), Outcome::kFlashed);
-        EXPECT_EQ(printer.StatusReads(), 1 + 3 * (busyPolls + 2) + 1);
+        EXPECT_EQ(printer.InTransfers(), 1 + 3 * (busyPolls + 2) + 1);
     }
 }
 
@@ -151,32 +153,29 @@ TEST(PrinterModelTest, FlashReportsTheImageVersionOnlyWhenThePrefixArrived) {
     EXPECT_EQ(unterminated.DeviceId(), "MFG:Orvane;MDL:Wend 300VER:2.5.-1.16;");
 }
 
-TEST(PrinterModelTest, AnswersTheDeviceIdWithTheDriversLengthPrefix) {
+TEST(PrinterModelTest, AnswersTheDeviceIdWithItsOwnLengthPrefix) {
     struct Case {
         LengthPrefix order;
         std::string deviceId;
-        std::size_t bufferSize;
+        std::size_t maxLength;
         std::vector<std::uint8_t> expected;
     };
     const std::vector<Case> cases = {
-        {LengthPrefix::kBig, "MFG:A;", 1024, {0x00, 0x08, 'M', 'F', 'G', ':', 'A', ';'}},
-        {LengthPrefix::kLittle, "MFG:A;", 1024, {0x08, 0x00, 'M', 'F', 'G', ':', 'A', ';'}},
-        {LengthPrefix::kBig, "", 1024, {0x00, 0x02}},
-        {LengthPrefix::kBig, "MFG:A;", 4, {0x00, 0x08, 'M', 'F'}},
+        {LengthPrefix::kBig, "MFG:A;", 1023, {0x00, 0x08, 'M', 'F', 'G', ':', 'A', ';'}},
+        {LengthPrefix::kLittle, "MFG:A;", 1023, {0x08, 0x00, 'M', 'F', 'G', ':', 'A', ';'}},
+        {LengthPrefix::kFixed, "MFG:A;", 1023, {0xFF, 0xFE, 'M', 'F', 'G', ':', 'A', ';'}},
+        {LengthPrefix::kBig, "", 1023, {0x00, 0x02}},
         {LengthPrefix::kBig, std::string(300, 'x'), 3, {0x01, 0x2E, 'x'}},
     };
     for (const Case& c : cases) {
         PrinterConfig config;
         config.deviceId = c.deviceId;
         config.lengthPrefix = c.order;
+        config.prefixValue = 0xFFFE;
         PrinterModel printer(config);
-        std::vector<std::uint8_t> buffer(c.bufferSize, 0xEE);
-        ASSERT_EQ(printer.HandleDeviceIdQuery(buffer.data(), buffer.size()), 0);
-        EXPECT_EQ(std::vector<std::uint8_t>(buffer.begin(), buffer.begin() + c.expected.size()),
-                  c.expected);
-        if (c.expected.size() < buffer.size()) {
-            EXPECT_EQ(buffer[c.expected.size()], 0xEE) << "bytes past the answer stay untouched";
-        }
+        std::vector<std::uint8_t> answer;
+        ASSERT_EQ(printer.AnswerDeviceId(c.maxLength, answer), 0);
+        EXPECT_EQ(answer, c.expected);
         EXPECT_EQ(printer.DeviceIdQueries(), 1u);
     }
 }
@@ -207,10 +206,23 @@ TEST(PrinterModelTest, StageFaults) {
 TEST(PrinterModelTest, IoFaults) {
     Fault readError = MakeFault(FaultKind::kStatusReadError);
     readError.afterReads = 3;
-    PrinterModel reads(Config({readError}));
-    std::uint8_t buffer[1024];
-    for (ssize_t expected : {12, 12, 12, -EIO, -EIO}) {
-        EXPECT_EQ(reads.HandleRead(buffer, 12), expected);
+    Fault shortRecord = MakeFault(FaultKind::kShortRecord);
+    shortRecord.atRead = 2;
+    shortRecord.bytes = 5;
+    Fault doubleRecord = MakeFault(FaultKind::kDoubleRecord);
+    doubleRecord.atRead = 3;
+    Fault empty = MakeFault(FaultKind::kZeroLengthRead);
+    empty.atRead = 1;
+    Fault stall = MakeFault(FaultKind::kStallRead);
+    stall.atRead = 3;
+    stall.ms = 70;
+    PrinterModel reads(Config({readError, shortRecord, doubleRecord, empty, stall}));
+    const std::vector<std::pair<int, std::size_t>> answers = {{0, 0}, {0, 5}, {0, 24}, {-EIO, 0}};
+    for (const auto& [error, size] : answers) {
+        const InAnswer answer = reads.AnswerIn();
+        EXPECT_EQ(answer.error, error);
+        EXPECT_EQ(answer.bytes.size(), size);
+        EXPECT_EQ(answer.delayMs, reads.InTransfers() == 3 ? 70u : 0u);
     }
 
     // The failing write is not received, and only the first write of that command fails.
@@ -221,7 +233,7 @@ TEST(PrinterModelTest, IoFaults) {
     EXPECT_EQ(Send(writes, kStart), 12);
     EXPECT_EQ(SendImageInfo(writes, 1), -EPIPE);
     EXPECT_EQ(SendImageInfo(writes, 2), 12);
-    const nlohmann::json commands = writes.Transcript("/dev/usb/lp0")["commands"];
+    const nlohmann::json commands = writes.Transcript()["commands"];
     ASSERT_EQ(commands.size(), 2u);
     EXPECT_EQ(commands[1]["words"][2], 2);
 }
@@ -237,6 +249,7 @@ TEST(PrinterModelTest, DataFaultsStrikeTheChunkHoldingTheByte) {
         {FaultKind::kWriteError, -EIO, 4096},
         {FaultKind::kShortWrite, 5000 - 4096, 5000},
         {FaultKind::kDisconnect, -ENODEV, 4096},
+        {FaultKind::kStallWrite, kOutStalled, 4096},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(FaultKindName(c.kind));
@@ -246,20 +259,19 @@ TEST(PrinterModelTest, DataFaultsStrikeTheChunkHoldingTheByte) {
         Send(printer, kStart);
         SendImageInfo(printer, 8186);
         Send(printer, kDataHeader, 8192);
-        EXPECT_EQ(printer.HandleWrite(image.data(), 4096), 4096);
-        EXPECT_EQ(printer.HandleWrite(image.data() + 4096, 4096), c.secondChunkResult);
+        EXPECT_EQ(printer.ReceiveOut(image.data(), 4096), 4096);
+        EXPECT_EQ(printer.ReceiveOut(image.data() + 4096, 4096), c.secondChunkResult);
         EXPECT_EQ(printer.DataBytes(), c.dataBytes);
         Send(printer, kEnd);
-        const nlohmann::json transcript = printer.Transcript("/dev/usb/lp0");
-        EXPECT_EQ(transcript["outcome"], "failed");
+        const nlohmann::json transcript = printer.Transcript();
         if (c.kind == FaultKind::kDisconnect) {
-            std::uint8_t buffer[1024];
+            std::vector<std::uint8_t> answer;
             EXPECT_TRUE(printer.Disconnected());
-            EXPECT_EQ(printer.HandleRead(buffer, 12), -ENODEV);
-            EXPECT_EQ(printer.HandleDeviceIdQuery(buffer, sizeof buffer), -ENODEV);
-            EXPECT_EQ(printer.HandleOpen(), -ENODEV);
+            EXPECT_EQ(printer.AnswerIn().error, -ENODEV);
+            EXPECT_EQ(printer.AnswerDeviceId(1023, answer), -ENODEV);
             EXPECT_EQ(transcript["commands"].size(), 3u);
-        } else {
+        } else if (c.kind != FaultKind::kStallWrite) {
+            EXPECT_EQ(transcript["outcome"], "failed");
             // The printer dropped the broken transfer, so EndCommand is a command again.
             EXPECT_EQ(transcript["commands"].back()["name"], "EndCommand");
         }
@@ -268,20 +280,23 @@ TEST(PrinterModelTest, DataFaultsStrikeTheChunkHoldingTheByte) {
 
 TEST(PrinterModelTest, TranscriptRecordsWhatArrived) {
     PrinterModel printer(Config());
-    printer.HandleOpen();
-    std::uint8_t id[1024];
-    printer.HandleDeviceIdQuery(id, sizeof id);
+    printer.SetDevicePath("/dev/usb/lp3");
+    printer.NoteOpen();
+    printer.NoteRead();
+    std::vector<std::uint8_t> id;
+    printer.AnswerDeviceId(1023, id);
     Send(printer, kStart);
     ReadStatus(printer);
     Send(printer, 0x99, 1, 2);
     Send(printer, kDataHeader, 3);
     const std::uint8_t bytes[8] = {'a', 'b', 'c', 1, 2, 3, 4, 5};
-    printer.HandleWrite(bytes, 3);
-    printer.HandleWrite(bytes + 3, 5);
+    printer.ReceiveOut(bytes, 3);
+    printer.ReceiveOut(bytes + 3, 5);
 
     // A write after the announced data is a command again, even a short one.
-    EXPECT_EQ(printer.Transcript("/dev/usb/lp3"), nlohmann::json::parse(R"({
+    EXPECT_EQ(printer.Transcript(), nlohmann::json::parse(R"({
         "devicePath": "/dev/usb/lp3", "opens": 1, "deviceIdQueries": 1, "statusReads": 1,
+        "inTransfers": 1, "restarts": 0,
         "commands": [{"name": "StartCommand", "words": [56, 0, 0]},
                      {"name": "unknown", "words": [153, 1, 2]},
                      {"name": "DataHeaderCommand", "words": [568, 3, 0]},
@@ -291,7 +306,7 @@ TEST(PrinterModelTest, TranscriptRecordsWhatArrived) {
 
     PrinterConfig config;
     config.deviceId = "MFG:Orvane;MDL:Wend 300;";
-    EXPECT_TRUE(PrinterModel(config).Transcript("/dev/usb/lp0")["firmwareVersion"].is_null());
+    EXPECT_TRUE(PrinterModel(config).Transcript()["firmwareVersion"].is_null());
 }
 
 TEST(PrinterModelTest, HandlersAndObserversMayRunOnDifferentThreads) {
@@ -302,7 +317,7 @@ TEST(PrinterModelTest, HandlersAndObserversMayRunOnDifferentThreads) {
         done = true;
     });
     while (!done) {
-        printer.Transcript("/dev/usb/lp0");
+        printer.Transcript();
         printer.StatusReads();
     }
     device.join();

@@ -1,10 +1,12 @@
-// A tiny client for the orvane-printer-sim test: simulator_probe DEVICE [EXIT-STATUS]
-// Opens the device, prints its device ID (prefix removed), sends StartCommand, reads one status
-// record, sends EndCommand, and exits with EXIT-STATUS (default 0); 1 when a call fails.
+// A tiny client for the orvane-printer-sim test: simulator_probe DEVICE [EXIT-STATUS [second-open]]
+// Opens the device, prints its device ID (prefix removed), with second-open tries to open it once
+// more and prints why that failed, sends StartCommand, reads one status record, sends EndCommand,
+// and exits with EXIT-STATUS (default 0); 1 when a call fails.
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -45,6 +47,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::fwrite(id + 2, 1, length - 2, stdout);
+    if (argc > 3 && std::strcmp(argv[3], "second-open") == 0) {
+        const int second = open(argv[1], O_RDWR | O_CLOEXEC);
+        std::printf("\nsecond open: %s\n", second < 0 ? std::strerror(errno) : "accepted");
+    }
     std::uint8_t record[12];
     if (!Send(fd, 0x38) || read(fd, record, sizeof record) != 12 || !Send(fd, 0x1038)) {
         std::perror("exchange");

@@ -1,4 +1,4 @@
-// Runs under umockdev-wrapper: the device calls below reach the emulated nodes.
+// Runs with the emulation's preload libraries: the device calls below reach the emulated nodes.
 #include "simulator/UmockdevPrinterHost.h"
 
 #include <fcntl.h>

@@ -26,7 +26,8 @@ TEST(CliDevices, IdentifiesAShippedModelAndExplainsTheOther) {
         "/0/deviceId": "MFG:Orvane;MDL:Kestrel  200;VER:1.2.3.4;", "/0/held": false,
         "/0/mdl": "Kestrel 200", "/0/ver": "1.2.3.4", "/0/phd": null, "/0/identified": true,
         "/0/shortName": "Kestrel 200", "/1/identified": false, "/1/shortName": null,
-        "/1/productId": null, "/1/reason": "the model \"Kestrel 999\" is not in WendIDs.xml"})");
+        "/1/productId": null, "/1/reason": "the model \"Kestrel 999\" is not in WendIDs.xml",
+        "/1/deviceIdHex": "4d46473a4f7276616e653b4d444c3a4b65737472656c203939393b"})");
     EXPECT_TRUE(devices[0]["vendorId"].is_number());
 }
 

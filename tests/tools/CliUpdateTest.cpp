@@ -16,9 +16,10 @@ namespace {
 
 // Two Kestrel 200 (CRC-checked, reboot), a Heron 10 and a printer without a version.
 const char* const kScenario = R"({"printers": [
-    {"deviceId": "MFG:Orvane;MDL:Kestrel 200;VER:1.2.0.0;", "busyPolls": 1},
+    {"deviceId": "MFG:Orvane;MDL:Kestrel 200;VER:1.2.0.0;", "busyPolls": 1,
+     "restart": {"delayMs": 100}},
     {"deviceId": "MFG:Orvane;MDL:Heron 10;VER:3.0.1.0;PHD:HR;"},
-    {"deviceId": "MFG:Orvane;MDL:Kestrel 200;VER:1.1.0.0;"},
+    {"deviceId": "MFG:Orvane;MDL:Kestrel 200;VER:1.1.0.0;", "restart": {"delayMs": 100}},
     {"deviceId": "MFG:Orvane;MDL:Heron 10;"}]})";
 
 const char* const kFaultyScenario = R"({"printers": [
@@ -133,7 +134,24 @@ TEST_F(CliUpdateTest, UpdateStreamsEventsAndRediscoversTheNewVersion) {
         {"event": "size", "bytes": 9000}, {"event": "progress", "bytes": 4096},
         {"event": "progress", "bytes": 8192}, {"event": "progress", "bytes": 9000},
         {"event": "finished", "ok": true, "rebootRequired": true},
-        {"event": "rediscovered", "firmwareVersion": "1.3.0.0"}])"));
+        {"event": "rediscovered", "firmwareVersion": "1.3.0.0", "found": true,
+         "foundAt": "/dev/usb/lp0"}])"));
+
+    // After its restart a printer is found by its USB port, also on another node; the version
+    // reported is the one it comes back with. udev lists by USB port: lp2 (port 2) is first.
+    const char* const restarts = R"({"printers": [
+        {"deviceId": "", "lengthPrefix": "big"},
+        {"deviceId": "MFG:Orvane;MDL:Kestrel 200;VER:1.2.0.0;", "usb": {"port": 5},
+         "restart": {"delayMs": 100, "returns": "old"}},
+        {"deviceId": "MFG:Orvane;MDL:Kestrel 200;VER:1.2.0.0;",
+         "restart": {"delayMs": 100, "returns": "never"}}]})";
+    ASSERT_EQ(Cli("update --yes --reboot-wait 2 --printer 2 " + file, output, restarts), 0);
+    EXPECT_NE(output.find("the printer now reports firmware 1.2.0.0\n"), std::string::npos)
+        << output;
+    ASSERT_EQ(Cli("update --yes --reboot-wait 1 --printer 1 " + file, output, restarts), 0);
+    EXPECT_NE(output.find("the printer did not come back within 1 s of its restart"),
+              std::string::npos)
+        << output;
 }
 
 TEST_F(CliUpdateTest, UpdateRefusalsAndFailuresHaveTheirOwnStatus) {

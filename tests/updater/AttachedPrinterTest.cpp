@@ -76,7 +76,7 @@ TEST(AttachedPrinter, CommandsAreThreeLittleEndianWords) {
     EXPECT_TRUE(printer->SendData(data, 3));
     EXPECT_TRUE(printer->SendEnd());
 
-    const nlohmann::json transcript = host.Printer(0).Transcript(host.DevicePath(0));
+    const nlohmann::json transcript = host.Printer(0).Transcript();
     const nlohmann::json expected = nlohmann::json::parse(R"([
         {"name": "StartCommand", "words": [56, 0, 0]},
         {"name": "ImageInfoCommand", "words": [312, 1048576, 16909060]},
@@ -91,6 +91,8 @@ TEST(AttachedPrinter, CommandsAreThreeLittleEndianWords) {
     EXPECT_TRUE(status.IsComplete());
     EXPECT_EQ(status.Status(), kStatusIdle);
     EXPECT_TRUE(printer->SendStart());
+    ASSERT_TRUE(printer->ReadStatus(status));
+    EXPECT_EQ(status.Status(), kStatusIdle) << "queued by the driver before the command";
     ASSERT_TRUE(printer->ReadStatus(status));
     EXPECT_EQ(status.Status(), kStatusStageDone);
     EXPECT_EQ(status.Stage(), 1);

@@ -3,6 +3,7 @@
 // the command's status (128 + signal number when it was killed). Status 2: unusable arguments,
 // refused before anything runs.
 #include <signal.h>
+
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,12 +11,17 @@
 #include <CLI/CLI.hpp>
 #include <clocale>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "Common/Headers/PrinterDescription.h"
+#include "Common/Headers/PrinterStates.h"
+#include "device/DeviceIdRecord.h"
+#include "platform/ModulePath.h"
 #include "simulator/PrinterConfig.h"
 #include "simulator/UmockdevPrinterHost.h"
 
@@ -24,7 +30,9 @@ extern char** environ;
 namespace {
 
 constexpr int kUsageError = 2;
-constexpr const char* kPreloadLibrary = "libumockdev-preload.so.0";
+
+// The child being run, for the signal handler that passes a termination on to it.
+volatile sig_atomic_t childPid = 0;
 
 struct Options {
     std::string scenarioFile;
@@ -49,26 +57,67 @@ bool ReadFile(const std::string& path, std::string& text) {
     return !in.bad();
 }
 
-// The environment for the child: ours, with umockdev's preload library in front (the testbed has
-// already put UMOCKDEV_DIR into our environment).
+std::string ProgramFolder() {
+    std::error_code error;
+    return std::filesystem::read_symlink("/proc/self/exe", error).parent_path().string();
+}
+
+// The environment for the child: ours, with the usblp open shim and umockdev's preload library in
+// front (the testbed has already put UMOCKDEV_DIR into our environment).
 std::vector<std::string> ChildEnvironment() {
     std::vector<std::string> entries;
-    std::string preload = kPreloadLibrary;
+    std::string preload = simulator::UmockdevPrinterHost::PreloadLibraries(ProgramFolder());
     for (char** entry = environ; *entry != nullptr; ++entry) {
         const std::string text = *entry;
-        if (text.rfind("LD_PRELOAD=", 0) == 0) {
-            const std::string existing = text.substr(std::strlen("LD_PRELOAD="));
-            if (existing.find(kPreloadLibrary) != std::string::npos) {
-                preload = existing;
-            } else if (!existing.empty()) {
-                preload += ":" + existing;
-            }
-        } else {
+        if (text.rfind("LD_PRELOAD=", 0) != 0) {
             entries.push_back(text);
+            continue;
+        }
+        // Keep what was preloaded already behind ours, without loading anything twice.
+        std::string rest = text.substr(std::strlen("LD_PRELOAD="));
+        std::size_t begin = 0;
+        while (begin <= rest.size()) {
+            const std::size_t end = std::min(rest.find_first_of(": ", begin), rest.size());
+            const std::string library = rest.substr(begin, end - begin);
+            if (!library.empty() && preload.find(library) == std::string::npos) {
+                preload += ":" + library;
+            }
+            begin = end + 1;
         }
     }
     entries.push_back("LD_PRELOAD=" + preload);
     return entries;
+}
+
+void PassOn(int signal) {
+    if (childPid > 0) {
+        kill(static_cast<pid_t>(childPid), signal);
+    }
+}
+
+// A printer restarts after a flash when its description says so, unless the scenario decides.
+void DecideRestart(simulator::PrinterConfig& config, const std::wstring& folder) {
+    if (config.restart != simulator::PrinterConfig::Restart::kUnset) {
+        return;
+    }
+    config.restart = simulator::PrinterConfig::Restart::kNo;
+    DeviceIdRecord record;
+    char mfg[400] = {};
+    char mdl[400] = {};
+    if (!record.Parse(config.deviceId.c_str()) || !record.GetMFG(mfg, sizeof mfg) ||
+        !record.GetMDL(mdl, sizeof mdl)) {
+        return;
+    }
+    PrinterDescription description;
+    try {
+        if (LookupPrinterDescription(folder + L"/Wend.xml", folder + L"/WendIDs.xml", mfg, mdl,
+                                     description) &&
+            description.requiresReboot) {
+            config.restart = simulator::PrinterConfig::Restart::kYes;
+        }
+    } catch (...) {
+        // Unreadable description files: the printer does not restart.
+    }
 }
 
 // Runs the command and returns its exit status as a shell would report it.
@@ -85,13 +134,20 @@ int RunChild(const std::vector<std::string>& command) {
     }
     envp.push_back(nullptr);
 
-    // Like system(3): a Ctrl-C at the terminal is for the child; we wait for it and report.
+    // Like system(3): a Ctrl-C at the terminal is for the child; we wait for it and report. A
+    // termination is passed on to the child, so that the testbed is still cleaned up after it.
     struct sigaction ignore = {};
     ignore.sa_handler = SIG_IGN;
+    struct sigaction passOn = {};
+    passOn.sa_handler = PassOn;
     struct sigaction oldInt = {};
     struct sigaction oldQuit = {};
+    struct sigaction oldTerm = {};
+    struct sigaction oldHup = {};
     sigaction(SIGINT, &ignore, &oldInt);
     sigaction(SIGQUIT, &ignore, &oldQuit);
+    sigaction(SIGTERM, &passOn, &oldTerm);
+    sigaction(SIGHUP, &passOn, &oldHup);
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     sigset_t defaults;
@@ -112,12 +168,16 @@ int RunChild(const std::vector<std::string>& command) {
                   << std::strerror(spawned) << "\n";
         result = spawned == ENOENT ? 127 : 126;
     } else {
+        childPid = child;
         while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
         }
+        childPid = 0;
         result = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
     sigaction(SIGINT, &oldInt, nullptr);
     sigaction(SIGQUIT, &oldQuit, nullptr);
+    sigaction(SIGTERM, &oldTerm, nullptr);
+    sigaction(SIGHUP, &oldHup, nullptr);
     return result;
 }
 
@@ -173,6 +233,13 @@ int main(int argc, char** argv) {
         simulator::PrinterConfig config;
         config.deviceId = deviceId;
         printers.push_back(config);
+    }
+    if (printers.size() > simulator::kMaxPrinters) {
+        return Refuse("usblp has " + std::to_string(simulator::kMaxPrinters) + " minors; " +
+                      std::to_string(printers.size()) + " printers cannot be emulated");
+    }
+    for (simulator::PrinterConfig& config : printers) {
+        DecideRestart(config, platform::GetModuleDirectory());
     }
     std::ofstream transcript;
     if (!options.transcriptFile.empty()) {

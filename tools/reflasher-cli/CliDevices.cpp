@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -175,9 +176,29 @@ Json ToJson(const std::optional<std::uint32_t>& number) {
     return number ? Json(*number) : Json(nullptr);
 }
 
+// Lower-case hex of the ID bytes: lossless where the ID is not valid UTF-8.
+OptionalText HexBytes(const OptionalText& text) {
+    if (!text) {
+        return std::nullopt;
+    }
+    static const char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    for (const unsigned char byte : *text) {
+        hex += kDigits[byte >> 4];
+        hex += kDigits[byte & 0xF];
+    }
+    return hex;
+}
+
+bool IsPrintableAscii(const std::string& text) {
+    return std::all_of(text.begin(), text.end(),
+                       [](unsigned char c) { return c >= 0x20 && c < 0x7F; });
+}
+
 Json ToJson(const DeviceReport& report) {
     return {{"devicePath", report.devicePath},
             {"deviceId", ToJson(report.deviceId)},
+            {"deviceIdHex", ToJson(HexBytes(report.deviceId))},
             {"held", report.held},
             {"mfg", ToJson(report.mfg)},
             {"mdl", ToJson(report.mdl)},
@@ -207,6 +228,9 @@ void PrintText(const DeviceReport& report) {
                   : report.held   ? "(device held by another program)"
                                   : "(could not be read)")
               << '\n';
+    if (report.deviceId && !IsPrintableAscii(*report.deviceId)) {
+        std::cout << "  ID bytes:   " << *HexBytes(report.deviceId) << '\n';
+    }
     std::cout << "  MFG:        " << Shown(report.mfg) << '\n';
     std::cout << "  MDL:        " << Shown(report.mdl) << '\n';
     std::cout << "  VER:        " << Shown(report.ver) << '\n';

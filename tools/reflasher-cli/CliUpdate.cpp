@@ -10,8 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/Clock.h"
 #include "platform/MessageQueue.h"
 #include "platform/ModulePath.h"
+#include "platform/UsbPrinterDevices.h"
 #include "tools/reflasher-cli/CliCommon.h"
 #include "updater/AttachedPrinter.h"
 #include "updater/DiscoveryWorker.h"
@@ -45,6 +47,7 @@ struct UpdateOptions {
     bool all = false;
     bool yes = false;
     bool allowOlder = false;
+    std::uint32_t rebootWaitSeconds = 60;
 };
 
 std::string Dump(const Json& document) {
@@ -418,30 +421,96 @@ void RunTransfers(std::vector<Transfer>& transfers, bool json) {
     }
 }
 
+// What rediscovery found of one updated printer: found by the USB port it is plugged into,
+// since a printer that restarts may come back on another node.
+struct Comeback {
+    const Transfer* transfer = nullptr;
+    std::string port;
+    bool sawGone = false;
+    bool done = false;
+    std::string devicePath;
+    std::string firmwareVersion;
+};
+
+std::string UsbPort(const std::string& devicePath) {
+    std::wstring path;
+    return platform::NarrowToWide(devicePath, path) ? platform::UsbPortOf(path) : std::string();
+}
+
+const Row* FindAgain(const std::vector<Row>& rows, const Comeback& printer) {
+    for (const Row& row : rows) {
+        if (printer.port.empty() ? row.devicePath == printer.transfer->row->devicePath
+                                 : UsbPort(row.devicePath) == printer.port) {
+            return &row;
+        }
+    }
+    return nullptr;
+}
+
+void ReportComeback(const Comeback& printer, bool json, bool several, std::uint32_t waitSeconds) {
+    const Transfer& t = *printer.transfer;
+    const bool found = !printer.devicePath.empty();
+    if (json) {
+        Json event{{"event", "rediscovered"},
+                   {"firmwareVersion", found ? Json(printer.firmwareVersion) : Json(nullptr)},
+                   {"found", found},
+                   {"foundAt", found ? Json(printer.devicePath) : Json(nullptr)}};
+        if (several) {
+            event["devicePath"] = t.row->devicePath;
+        }
+        std::cout << Dump(event) << std::endl;
+        return;
+    }
+    const std::string who = several ? t.row->devicePath + ": " : "";
+    if (!found) {
+        std::cout << who
+                  << (t.rebootRequired ? "the printer did not come back within " +
+                                             std::to_string(waitSeconds) + " s of its restart\n"
+                                       : "the printer was not found again\n");
+        return;
+    }
+    std::cout << who << "the printer now reports firmware " << printer.firmwareVersion
+              << (printer.devicePath != t.row->devicePath ? " (now " + printer.devicePath + ")"
+                                                          : "")
+              << "\n";
+}
+
 // Runs discovery again on the worker that found the printers, which releases them first: their
-// ports are exclusive. The rows of the first run keep only their texts valid.
-void ReportNewVersions(DiscoveryWorker& worker, const std::vector<Transfer>& transfers,
-                       const CliOptions& options, bool several) {
-    const std::vector<Row> rows = Discover(worker, options);
-    for (const Transfer& t : transfers) {
-        if (!t.ok) {
-            continue;
-        }
-        const Row* row = Select(rows, t.row->devicePath);
-        if (options.json) {
-            Json event{{"event", "rediscovered"},
-                       {"firmwareVersion", row ? Json(row->firmwareVersion) : Json(nullptr)}};
-            if (several) {
-                event["devicePath"] = t.row->devicePath;
+// ports are exclusive. The rows of the first run keep only their texts valid. A printer that
+// restarts is waited for until it has left the bus and come back, or its version changed, for at
+// most waitSeconds; one that does not restart is looked for once.
+void ReportNewVersions(DiscoveryWorker& worker, std::vector<Comeback>& printers,
+                       const CliOptions& options, bool several, std::uint32_t waitSeconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(waitSeconds);
+    for (;;) {
+        const std::vector<Row> rows = Discover(worker, options);
+        bool waiting = false;
+        for (Comeback& printer : printers) {
+            if (printer.done) {
+                continue;
             }
-            std::cout << Dump(event) << std::endl;
-        } else if (row != nullptr) {
-            std::cout << (several ? t.row->devicePath + ": " : "")
-                      << "the printer now reports firmware " << row->firmwareVersion << "\n";
-        } else {
-            std::cout << (several ? t.row->devicePath + ": " : "")
-                      << "the printer was not found again\n";
+            const Row* row = FindAgain(rows, printer);
+            const bool restarting = printer.transfer->rebootRequired;
+            const bool back =
+                row != nullptr && (!restarting || printer.sawGone ||
+                                   row->firmwareVersion != printer.transfer->row->firmwareVersion);
+            printer.sawGone = printer.sawGone || row == nullptr;
+            if (row != nullptr) {
+                printer.devicePath = row->devicePath;
+                printer.firmwareVersion = row->firmwareVersion;
+            } else {
+                printer.devicePath.clear();
+            }
+            printer.done = back || !restarting;
+            waiting = waiting || !printer.done;
         }
+        if (!waiting || std::chrono::steady_clock::now() >= deadline) {
+            break;
+        }
+        platform::Sleep(500);
+    }
+    for (const Comeback& printer : printers) {
+        ReportComeback(printer, options.json, several, waitSeconds);
     }
 }
 
@@ -518,12 +587,26 @@ int RunUpdate(const UpdateOptions& options) {
         }
     }
 
+    std::vector<std::string> ports;
+    for (const Transfer& t : transfers) {
+        ports.push_back(UsbPort(t.row->devicePath));
+    }
     RunTransfers(transfers, options.common.json);
     bool allOk = true;
-    for (const Transfer& t : transfers) {
-        allOk = allOk && t.ok;
+    std::vector<Comeback> comebacks;
+    for (std::size_t i = 0; i < transfers.size(); ++i) {
+        allOk = allOk && transfers[i].ok;
+        if (transfers[i].ok) {
+            Comeback comeback;
+            comeback.transfer = &transfers[i];
+            comeback.port = ports[i];
+            comebacks.push_back(comeback);
+        }
     }
-    ReportNewVersions(worker, transfers, options.common, transfers.size() > 1);
+    if (!comebacks.empty()) {
+        ReportNewVersions(worker, comebacks, options.common, transfers.size() > 1,
+                          options.rebootWaitSeconds);
+    }
     return allOk ? kExitOk : kExitUpdateFailed;
 }
 
@@ -558,6 +641,8 @@ void RegisterUpdateCommands(CLI::App& app, CliContext& context) {
     update->add_flag("--yes", updateOptions->yes, "Answer the confirmation with yes");
     update->add_flag("--allow-older", updateOptions->allowOlder,
                      "Accept a file that is not newer than the printer's firmware");
+    update->add_option("--reboot-wait", updateOptions->rebootWaitSeconds,
+                       "Seconds to wait for a restarting printer to come back (default 60)");
     update->add_option("file", updateOptions->file, "Firmware file")->required();
     update->footer(kExitStatusHelp);
     update->callback([&context, updateOptions] { context.exitCode = RunUpdate(*updateOptions); });

@@ -1,0 +1,116 @@
+// liborvane-usblp-shim.so: preloaded in front of umockdev's preload library, it gives emulated
+// /dev/usb/lpN nodes the open and close of the usblp driver. umockdev cannot fail an open, so
+// after each open of such a node the shim asks the emulation for the driver's verdict (EBUSY when
+// another descriptor has the node, ENODEV once the printer is gone) and fails the open with it;
+// it also reports the open's flags (O_NONBLOCK changes what read does) and each close before the
+// descriptor goes, so that a quick reopen is not refused. Other files pass through untouched.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+
+#include "simulator/UsblpShimRequests.h"
+
+namespace {
+
+constexpr int kTrackedDescriptors = 65536;
+std::atomic<bool> tracked[kTrackedDescriptors];
+
+template <typename Function>
+Function Next(const char* name) {
+    return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
+}
+
+bool IsEmulatedPrinterNode(const char* path) {
+    return path != nullptr && std::strncmp(path, "/dev/usb/lp", 11) == 0 &&
+           std::getenv("UMOCKDEV_DIR") != nullptr;
+}
+
+int CloseNext(int fd) {
+    static const auto next = Next<int (*)(int)>("close");
+    return next(fd);
+}
+
+// The driver's verdict on a descriptor just opened on path.
+int Admit(int fd, const char* path, int flags) {
+    if (fd < 0 || !IsEmulatedPrinterNode(path)) {
+        return fd;
+    }
+    const int saved = errno;
+    if (ioctl(fd, simulator::kShimOpenRequest, static_cast<unsigned long>(flags)) != 0) {
+        const int refusal = errno;
+        if (refusal == EBUSY || refusal == ENODEV) {
+            CloseNext(fd);
+            errno = refusal;
+            return -1;
+        }
+        errno = saved;
+        return fd;
+    }
+    if (fd < kTrackedDescriptors) {
+        tracked[fd] = true;
+    }
+    errno = saved;
+    return fd;
+}
+
+mode_t ModeArgument(int flags, va_list arguments) {
+    return (flags & (O_CREAT | O_TMPFILE)) != 0 ? static_cast<mode_t>(va_arg(arguments, int)) : 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+int open(const char* path, int flags, ...) {
+    static const auto next = Next<int (*)(const char*, int, ...)>("open");
+    va_list arguments;
+    va_start(arguments, flags);
+    const mode_t mode = ModeArgument(flags, arguments);
+    va_end(arguments);
+    return Admit(next(path, flags, mode), path, flags);
+}
+
+int open64(const char* path, int flags, ...) {
+    static const auto next = Next<int (*)(const char*, int, ...)>("open64");
+    va_list arguments;
+    va_start(arguments, flags);
+    const mode_t mode = ModeArgument(flags, arguments);
+    va_end(arguments);
+    return Admit(next(path, flags, mode), path, flags);
+}
+
+int openat(int directory, const char* path, int flags, ...) {
+    static const auto next = Next<int (*)(int, const char*, int, ...)>("openat");
+    va_list arguments;
+    va_start(arguments, flags);
+    const mode_t mode = ModeArgument(flags, arguments);
+    va_end(arguments);
+    return Admit(next(directory, path, flags, mode), path, flags);
+}
+
+int openat64(int directory, const char* path, int flags, ...) {
+    static const auto next = Next<int (*)(int, const char*, int, ...)>("openat64");
+    va_list arguments;
+    va_start(arguments, flags);
+    const mode_t mode = ModeArgument(flags, arguments);
+    va_end(arguments);
+    return Admit(next(directory, path, flags, mode), path, flags);
+}
+
+int close(int fd) {
+    if (fd >= 0 && fd < kTrackedDescriptors && tracked[fd].exchange(false)) {
+        const int saved = errno;
+        ioctl(fd, simulator::kShimCloseRequest, 0UL);
+        errno = saved;
+    }
+    return CloseNext(fd);
+}
+
+}  // extern "C"

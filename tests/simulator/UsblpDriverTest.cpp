@@ -1,0 +1,271 @@
+#include "simulator/UsblpDriver.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+#include "simulator/Scheduler.h"
+
+namespace simulator {
+namespace {
+
+constexpr std::uint32_t kStart = 0x38;
+constexpr std::uint32_t kEnd = 0x1038;
+
+// A request's result, which may arrive later from another thread.
+class Result {
+public:
+    UsblpDriver::Completion Callback() {
+        return [this](ssize_t value) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            value_ = value;
+            done_ = true;
+            changed_.notify_all();
+        };
+    }
+    bool Done() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return done_;
+    }
+    ssize_t Wait() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this] { return done_; });
+        return value_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool done_ = false;
+    ssize_t value_ = 0;
+};
+
+struct Bench {
+    explicit Bench(PrinterConfig config)
+        : model(std::move(config)),
+          driver(
+              model, scheduler, [this] { ++vanished; }, [this] { restarted.Callback()(1); }) {}
+
+    const void* Open(int flags = O_RDWR) {
+        clients.push_back(std::make_unique<int>(0));
+        driver.Connect(clients.back().get());
+        openResult = driver.OpenResult(clients.back().get(), flags);
+        return clients.back().get();
+    }
+    ssize_t Read(const void* client, std::uint8_t* buffer, std::size_t size) {
+        Result result;
+        driver.Read(client, buffer, size, result.Callback());
+        return result.Wait();
+    }
+    ssize_t Write(const void* client, const std::vector<std::uint8_t>& bytes) {
+        Result result;
+        driver.Write(client, bytes.data(), bytes.size(), result.Callback());
+        return result.Wait();
+    }
+    ssize_t Command(const void* client, std::uint32_t word, std::uint32_t w1 = 0) {
+        std::vector<std::uint8_t> bytes(12, 0);
+        for (int i = 0; i < 4; ++i) {
+            bytes[i] = static_cast<std::uint8_t>(word >> (8 * i));
+            bytes[4 + i] = static_cast<std::uint8_t>(w1 >> (8 * i));
+        }
+        return Write(client, bytes);
+    }
+    // The status word of one 12-byte read.
+    std::int32_t Status(const void* client) {
+        std::uint8_t record[12] = {};
+        EXPECT_EQ(Read(client, record, 12), 12);
+        std::uint32_t word = 0;
+        std::memcpy(&word, record, 4);
+        return static_cast<std::int32_t>(word);
+    }
+
+    Scheduler scheduler;
+    PrinterModel model;
+    Result restarted;
+    std::atomic<int> vanished{0};
+    UsblpDriver driver;
+    std::vector<std::unique_ptr<int>> clients;
+    int openResult = 0;
+};
+
+PrinterConfig Printer(Answers answers = Answers::kAtOnce, std::uint32_t busyPolls = 0) {
+    PrinterConfig config;
+    config.deviceId = "MFG:Orvane;MDL:Wend 300;VER:1.0.0.7;";
+    config.answers = answers;
+    config.busyPolls = busyPolls;
+    return config;
+}
+
+TEST(UsblpDriverTest, OneOpenAtATimeAndNonBlockingReadsDoNotWait) {
+    Bench bench(Printer(Answers::kOnNews));
+    const void* first = bench.Open(O_RDWR | O_NONBLOCK);
+    EXPECT_EQ(bench.openResult, 0);
+    bench.Open();
+    EXPECT_EQ(bench.openResult, -EBUSY);
+    std::uint8_t record[12];
+    // Nothing to say before a command: the queued IN transfer is still out.
+    EXPECT_EQ(bench.Read(first, record, 12), -EAGAIN);
+    bench.driver.Release(first);
+    bench.Open();
+    EXPECT_EQ(bench.openResult, 0);
+    EXPECT_EQ(bench.model.Opens(), 2u);
+}
+
+// The read after a command shows what the printer said before it when the printer answers at
+// once; a printer that answers only with news shows the status after the command.
+TEST(UsblpDriverTest, ReadsReturnWhatTheQueuedTransferBrought) {
+    Bench atOnce(Printer(Answers::kAtOnce, 1));
+    const void* a = atOnce.Open();
+    atOnce.Command(a, kStart);
+    EXPECT_EQ(atOnce.Status(a), kStatusIdle) << "answered at open, before the command";
+    EXPECT_EQ(atOnce.Status(a), kStatusBusy);
+    EXPECT_EQ(atOnce.Status(a), kStatusStageDone);
+
+    Bench onNews(Printer(Answers::kOnNews, 1));
+    const void* n = onNews.Open();
+    Result pending;
+    std::uint8_t record[12];
+    onNews.driver.Read(n, record, 12, pending.Callback());
+    EXPECT_FALSE(pending.Done()) << "no news yet: the read waits";
+    onNews.Command(n, kStart);
+    EXPECT_EQ(pending.Wait(), 12);
+    EXPECT_EQ(onNews.Status(n), kStatusStageDone);
+    EXPECT_EQ(onNews.model.InTransfers(), 2u);
+}
+
+TEST(UsblpDriverTest, ShortDoubleAndEmptyTransfers) {
+    PrinterConfig config = Printer();
+    for (FaultKind kind :
+         {FaultKind::kZeroLengthRead, FaultKind::kShortRecord, FaultKind::kDoubleRecord}) {
+        Fault fault;
+        fault.kind = kind;
+        fault.atRead = kind == FaultKind::kZeroLengthRead ? 1
+                       : kind == FaultKind::kShortRecord  ? 2
+                                                          : 3;
+        config.faults.push_back(fault);
+    }
+    Bench bench(config);
+    const void* client = bench.Open();
+    std::uint8_t buffer[32];
+    EXPECT_EQ(bench.Read(client, buffer, 12), 0);
+    EXPECT_EQ(bench.Read(client, buffer, 12), 6);
+    // Two records in one transfer: two reads from the same buffer, one more transfer after them.
+    EXPECT_EQ(bench.Read(client, buffer, 12), 12);
+    EXPECT_EQ(bench.model.InTransfers(), 3u);
+    EXPECT_EQ(bench.Read(client, buffer, 8), 8);
+    EXPECT_EQ(bench.Read(client, buffer, 8), 4) << "the rest of the same buffer";
+    EXPECT_EQ(bench.model.InTransfers(), 4u);
+    EXPECT_EQ(bench.model.StatusReads(), 5u);
+}
+
+TEST(UsblpDriverTest, WritesGoOutInTransfersOfEightKibibytes) {
+    Bench bench(Printer());
+    const void* client = bench.Open();
+    bench.Command(client, kStart);
+    bench.Command(client, 0x238, 20000);
+    EXPECT_EQ(bench.Write(client, std::vector<std::uint8_t>(20000, 1)), 20000);
+    EXPECT_EQ(bench.model.Transcript()["dataWrites"], nlohmann::json({8192, 8192, 3616}));
+}
+
+TEST(UsblpDriverTest, UnplugFailsWhatIsInFlightAndEverythingAfter) {
+    PrinterConfig config = Printer(Answers::kOnNews);
+    Fault stall;
+    stall.kind = FaultKind::kStallWrite;
+    stall.atDataByte = 100;
+    config.faults.push_back(stall);
+    Bench bench(config);
+    const void* client = bench.Open();
+    bench.Command(client, kStart);
+    bench.Status(client);
+    bench.Command(client, 0x238, 4096);
+    bench.Status(client);  // what the header brought; the next transfer waits for news
+    Result write;
+    Result read;
+    const std::vector<std::uint8_t> data(4096, 1);
+    std::uint8_t record[12];
+    bench.driver.Write(client, data.data(), data.size(), write.Callback());
+    bench.driver.Read(client, record, 12, read.Callback());
+    EXPECT_FALSE(write.Done()) << "the printer stopped taking data";
+    bench.driver.Unplug();
+    EXPECT_EQ(write.Wait(), -ENODEV);
+    EXPECT_EQ(read.Wait(), -ENODEV);
+    std::uint8_t id[1024];
+    EXPECT_EQ(bench.driver.DeviceId(client, id, sizeof id), -ENODEV);
+    EXPECT_EQ(bench.Command(client, kEnd), -ENODEV);
+    bench.Open();
+    EXPECT_EQ(bench.openResult, -ENODEV);
+    EXPECT_EQ(bench.vanished, 0) << "an unplug from outside is not reported back";
+}
+
+// What reaches the caller of LPIOC_GET_DEVICE_ID(len) for a printer's raw answer.
+TEST(UsblpDriverTest, DeviceIdIsClampedByTheBigEndianPrefix) {
+    struct Case {
+        const char* name;
+        LengthPrefix prefix;
+        std::uint16_t value;
+        std::size_t text;
+        std::size_t request;
+        std::size_t delivered;  // bytes copied, prefix included
+    };
+    const std::vector<Case> cases = {
+        {"big-endian", LengthPrefix::kBig, 0, 20, 1024, 22},
+        {"long: cut to 1,021 bytes of text", LengthPrefix::kBig, 0, 4096, 1024, 1023},
+        {"little-endian 20: read as 0x1600, clamped", LengthPrefix::kLittle, 0, 20, 1024, 1023},
+        {"little-endian 0x0101: read as 0x0101", LengthPrefix::kLittle, 0, 255, 1024, 257},
+        {"prefix below 2", LengthPrefix::kFixed, 1, 20, 1024, 2},
+        {"request smaller than the answer", LengthPrefix::kBig, 0, 20, 8, 8},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        PrinterConfig config = Printer();
+        config.deviceId = std::string(c.text, 'x');
+        config.lengthPrefix = c.prefix;
+        config.prefixValue = c.value;
+        Bench bench(config);
+        const void* client = bench.Open();
+        std::vector<std::uint8_t> buffer(c.request, 0xEE);
+        ASSERT_EQ(bench.driver.DeviceId(client, buffer.data(), buffer.size()), 0);
+        const auto untouched = std::count(buffer.begin(), buffer.end(), 0xEE);
+        EXPECT_EQ(buffer.size() - static_cast<std::size_t>(untouched), c.delivered);
+    }
+    // Bytes the printer did not send this time keep what an earlier, longer answer left.
+    PrinterConfig config = Printer();
+    config.deviceId = "MFG:A;";
+    config.lengthPrefix = LengthPrefix::kFixed;
+    config.prefixValue = 12;
+    Bench bench(config);
+    const void* client = bench.Open();
+    std::uint8_t buffer[16] = {};
+    bench.driver.DeviceId(client, buffer, sizeof buffer);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer) + 2, 10),
+              std::string("MFG:A;\0\0\0\0", 10));
+}
+
+TEST(UsblpDriverTest, APrinterThatRestartsReportsItAfterEndCommand) {
+    PrinterConfig config = Printer();
+    config.restart = PrinterConfig::Restart::kYes;
+    Bench bench(config);
+    const void* client = bench.Open();
+    bench.Command(client, kStart);
+    std::vector<std::uint8_t> info(12, 0);
+    info[0] = 0x38;
+    info[1] = 0x01;
+    info[8] = 0;  // an image of 6 bytes: prefix and trailer only
+    bench.Write(client, info);
+    bench.Command(client, 0x238, 6);
+    bench.Write(client, {3, 1, 0, 0, 9, 9});
+    EXPECT_FALSE(bench.restarted.Done());
+    bench.Command(client, kEnd);
+    bench.restarted.Wait();
+    EXPECT_EQ(bench.model.GetOutcome(), Outcome::kFlashed);
+    EXPECT_EQ(bench.model.FirmwareVersion(), "1.3.0.0");
+}
+
+}  // namespace
+}  // namespace simulator
