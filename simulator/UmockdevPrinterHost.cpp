@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -208,6 +209,7 @@ struct UmockdevPrinterHost::Impl {
     // Serialises the testbed and the device list between the caller's thread, umockdev's and the
     // scheduler's.
     mutable std::mutex mutex;
+    std::condition_variable presenceChanged;
     UMockdevTestbed* testbed = nullptr;
     std::vector<std::unique_ptr<Device>> devices;  // every node, in the order added
     std::vector<Device*> printers;                 // the printers among them
@@ -285,6 +287,7 @@ struct UmockdevPrinterHost::Impl {
             return false;
         }
         attached.attached = true;
+        presenceChanged.notify_all();
         return true;
     }
 
@@ -322,6 +325,7 @@ struct UmockdevPrinterHost::Impl {
             unlink(leftover.c_str());
         }
         device.minor = -1;
+        presenceChanged.notify_all();
     }
 
     // The printer left the bus by itself (vanished, or restarting).
@@ -512,6 +516,13 @@ std::string UmockdevPrinterHost::DevicePath(std::size_t index) const {
 bool UmockdevPrinterHost::Present(std::size_t index) const {
     std::lock_guard<std::mutex> lock(impl_->mutex);
     return impl_->printers.at(index)->minor >= 0;
+}
+
+bool UmockdevPrinterHost::WaitForPresence(std::size_t index, bool present,
+                                          std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> lock(impl_->mutex);
+    return impl_->presenceChanged.wait_for(
+        lock, timeout, [&] { return (impl_->printers.at(index)->minor >= 0) == present; });
 }
 
 std::string UmockdevPrinterHost::RootDir() const {

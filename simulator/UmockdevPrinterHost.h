@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -44,6 +45,8 @@ public:
     std::string DevicePath(std::size_t index) const;
     // Whether printer i is on the bus now.
     bool Present(std::size_t index) const;
+    // Waits until printer i is on the bus (present) or off it, at most timeout; false on time-out.
+    bool WaitForPresence(std::size_t index, bool present, std::chrono::milliseconds timeout);
     // The testbed's root directory (UMOCKDEV_DIR).
     std::string RootDir() const;
     const std::string& error() const;

@@ -130,11 +130,59 @@ TEST(UmockdevPrinterHostTest, VanishedAndRemovedPrintersLeaveTheBus) {
     EXPECT_EQ(open("/dev/usb/lp0", O_RDWR), -1);
     EXPECT_EQ(Enumerate().count("/dev/usb/lp0"), 0u);
 
+    // Descriptors already open fail from the unplug on.
+    const int open1 = open("/dev/usb/lp1", O_RDWR);
+    ASSERT_GE(open1, 0);
     EXPECT_TRUE(host.RemovePrinter(1));
     EXPECT_FALSE(host.RemovePrinter(2));
+    char id[1024];
+    EXPECT_EQ(ioctl(open1, LPIOC_GET_DEVICE_ID(sizeof id), id), -1);
+    EXPECT_EQ(errno, ENODEV);
+    EXPECT_EQ(read(open1, record, sizeof record), -1);
+    EXPECT_EQ(errno, ENODEV);
+    close(open1);
     EXPECT_EQ(open("/dev/usb/lp1", O_RDWR), -1);
     EXPECT_TRUE(Enumerate().empty());
     EXPECT_EQ(host.Transcript()["printers"].size(), 2u);
+}
+
+// After EndCommand of a flash the printer leaves and comes back on the lowest free node with the
+// new version; one that does not restart reports the new version at once.
+TEST(UmockdevPrinterHostTest, RestartingPrintersComeBackOnTheLowestFreeNode) {
+    UmockdevPrinterHost host;
+    PrinterConfig restarting = Printer("MFG:A;MDL:B;VER:1.0.0.0;");
+    restarting.restart = PrinterConfig::Restart::kYes;
+    restarting.restartDelayMs = 50;
+    ASSERT_EQ(host.AddPrinter(Printer("MFG:A;MDL:C;")), "/dev/usb/lp0");
+    ASSERT_EQ(host.AddPrinter(restarting), "/dev/usb/lp1");
+    ASSERT_TRUE(host.RemovePrinter(0));
+
+    const int fd = open("/dev/usb/lp1", O_RDWR);
+    ASSERT_GE(fd, 0);
+    Command(fd, 0x38);
+    Command(fd, 0x138, 0x00100000, 0);
+    Command(fd, 0x238, 6);
+    const std::uint8_t image[6] = {0, 2, 0, 0, 0, 0};
+    EXPECT_EQ(write(fd, image, sizeof image), 6);
+    Command(fd, 0x1038);
+    ASSERT_TRUE(host.WaitForPresence(1, false, std::chrono::seconds(10)));
+    std::uint8_t record[12];
+    EXPECT_EQ(read(fd, record, sizeof record), -1);
+    EXPECT_EQ(errno, ENODEV);
+    close(fd);
+    ASSERT_TRUE(host.WaitForPresence(1, true, std::chrono::seconds(10)));
+    EXPECT_EQ(host.DevicePath(1), "/dev/usb/lp0");
+    EXPECT_EQ(host.Printer(1).FirmwareVersion(), "2.0.0.0");
+    const nlohmann::json transcript = host.Transcript()["printers"][1];
+    EXPECT_EQ(
+        std::make_tuple(transcript["devicePath"], transcript["restarts"], transcript["outcome"]),
+        std::make_tuple("/dev/usb/lp0", 1, "flashed"));
+    const int again = open("/dev/usb/lp0", O_RDWR);
+    ASSERT_GE(again, 0);
+    char id[1024] = {};
+    EXPECT_EQ(ioctl(again, LPIOC_GET_DEVICE_ID(sizeof id), id), 0);
+    EXPECT_STREQ(id + 2, "MFG:A;MDL:B;VER:2.0.0.0;");
+    close(again);
 }
 
 }  // namespace
