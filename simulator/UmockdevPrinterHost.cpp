@@ -14,6 +14,7 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <thread>
 #include <vector>
 
 #include "platform/UsbPrinterIoctl.h"
@@ -523,6 +524,25 @@ bool UmockdevPrinterHost::WaitForPresence(std::size_t index, bool present,
     std::unique_lock<std::mutex> lock(impl_->mutex);
     return impl_->presenceChanged.wait_for(
         lock, timeout, [&] { return (impl_->printers.at(index)->minor >= 0) == present; });
+}
+
+bool UmockdevPrinterHost::WaitForWaitingRead(std::size_t index, std::chrono::milliseconds timeout) {
+    // The driver does not report it, so it is looked at now and then.
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        UsblpDriver* driver = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(impl_->mutex);
+            driver = impl_->printers.at(index)->drivers.back().get();
+        }
+        if (driver->ReadWaiting()) {
+            return true;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
 }
 
 std::string UmockdevPrinterHost::RootDir() const {

@@ -47,6 +47,8 @@ public:
     bool Present(std::size_t index) const;
     // Waits until printer i is on the bus (present) or off it, at most timeout; false on time-out.
     bool WaitForPresence(std::size_t index, bool present, std::chrono::milliseconds timeout);
+    // Waits until a read on printer i waits for the printer's answer, at most timeout.
+    bool WaitForWaitingRead(std::size_t index, std::chrono::milliseconds timeout);
     // The testbed's root directory (UMOCKDEV_DIR).
     std::string RootDir() const;
     const std::string& error() const;

@@ -312,6 +312,11 @@ void UsblpDriver::Unplug() {
     Run(after);
 }
 
+bool UsblpDriver::ReadWaiting() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return readPending_;
+}
+
 bool UsblpDriver::Present() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return present_;

@@ -61,6 +61,8 @@ public:
     // The printer leaves the bus. Requests in flight fail with ENODEV; onVanish is not called.
     void Unplug();
     bool Present() const;
+    // Whether a read waits for the printer's answer now.
+    bool ReadWaiting() const;
 
 private:
     using Actions = std::vector<std::function<void()>>;

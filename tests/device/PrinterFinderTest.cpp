@@ -16,6 +16,14 @@
 #include "tests/Halden/XmlTestFiles.h"
 #include "tests/device/SimulatedPrinters.h"
 
+// ThreadSanitizer's runtime brings its own operator new; this program is not run under it.
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define REFLASHER_NO_ALLOCATION_FAULTS
+#endif
+#endif
+
+#ifndef REFLASHER_NO_ALLOCATION_FAULTS
 // The next allocation of this size on the thread that set it fails with std::bad_alloc.
 thread_local std::size_t failingAllocationSize = 0;
 
@@ -39,6 +47,7 @@ void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
 [[gnu::noinline]] void operator delete(void* memory, std::size_t) noexcept {
     std::free(memory);
 }
+#endif
 
 namespace {
 
@@ -156,6 +165,7 @@ TEST_F(PrinterFinderTest, IdentifiesByDeviceIdNamesAndEnumeratesInOrder) {
     }
 }
 
+#ifndef REFLASHER_NO_ALLOCATION_FAULTS
 TEST_F(PrinterFinderTest, FailedAllocationLeavesThePrinterOutAndEnumerationGoesOn) {
     const std::wstring first = Add(WithId("MFG:Orvane;MDL:OP-A;"));
     const std::wstring second = Add(WithId("MFG:Orvane;MDL:OP B;"));
@@ -170,6 +180,7 @@ TEST_F(PrinterFinderTest, FailedAllocationLeavesThePrinterOutAndEnumerationGoesO
     EXPECT_STREQ(printers[0]->devicePath, second.c_str());
     delete printers[0];
 }
+#endif
 
 TEST_F(PrinterFinderTest, DeviceHeldOpenIsNotIdentified) {
     const std::wstring path = Add(WithId("MFG:Orvane;MDL:OP-A;"));

@@ -207,6 +207,9 @@ TEST_F(UpdateWorkerTest, EveryFaultEndsInTheRightFinalMessageAndEndCommand) {
         bool endWritten;  // a vanished device cannot receive it
         std::intptr_t outcome = 0;
         std::uint32_t limitMs = 0;  // of the stage wait that runs out
+        // A printer that answers only with news leaves the read waiting for good; the update
+        // then ends only when the printer goes.
+        bool waitsOnNews = false;
     };
     auto at = [](FaultKind kind, std::int64_t byte) {
         return MakeFault(kind, [byte](Fault& f) { f.atDataByte = byte; });
@@ -218,8 +221,8 @@ TEST_F(UpdateWorkerTest, EveryFaultEndsInTheRightFinalMessageAndEndCommand) {
         return MakeFault(FaultKind::kWriteError, [command](Fault& f) { f.command = command; });
     };
     const std::vector<Case> cases = {
-        {"no ack for stage 2", noAckAt(2), true, 0, 5000},
-        {"no final ack", noAckAt(255), true, 0, 60000},
+        {"no ack for stage 2", noAckAt(2), true, 0, 5000, true},
+        {"no final ack", noAckAt(255), true, 0, 60000, true},
         {"busy forever", MakeFault(FaultKind::kBusyForever), true, 0, 60000},
         {"status read error",
          MakeFault(FaultKind::kStatusReadError, [](Fault& f) { f.afterReads = 1; }), true},
@@ -229,28 +232,47 @@ TEST_F(UpdateWorkerTest, EveryFaultEndsInTheRightFinalMessageAndEndCommand) {
         {"short write", at(FaultKind::kShortWrite, 5000), true},
         {"disconnect", at(FaultKind::kDisconnect, 5000), false},
         {"wrong final stage", MakeFault(FaultKind::kWrongStage, [](Fault& f) { f.stage = 255; }),
-         true, 0, 60000},
+         true, 0, 60000, true},
         // The end command's own result is not looked at.
         {"end command write error", writeFails("EndCommand"), false, 1},
         {"stalled status read",
          MakeFault(FaultKind::kStallRead, [](Fault& f) { f.atRead = 2, f.ms = 20; }), true, 1},
     };
-    for (std::size_t i = 0; i < cases.size(); ++i) {
-        const Case& c = cases[i];
-        SCOPED_TRACE(c.name);
-        auto printer = Attach(host_, WithFaults({c.fault}));
-        const std::uint32_t before = clock_.Elapsed();
-        const Messages messages = Update(*printer, Image(ImageBytes(9000)));
-        // The limit, then the poll that finds it passed; a printer may cost a poll more.
-        EXPECT_NEAR(clock_.Elapsed() - before, c.limitMs + kPoll, kPoll);
-        ASSERT_GE(messages.size(), 3u);
-        EXPECT_EQ(Messages(messages.begin(), messages.begin() + 2), (Messages{{1, 0}, {5, 9000}}));
-        EXPECT_EQ(messages.back(), (Messages::value_type{3, c.outcome}));
-        const std::vector<std::string> names = CommandNames(Transcript(i));
-        ASSERT_FALSE(names.empty());
-        EXPECT_EQ(names.back() == "EndCommand", c.endWritten);
-        if (c.outcome == 0) {
-            EXPECT_NE(Transcript(i)["outcome"], "flashed");
+    std::size_t index = 0;
+    for (const simulator::Answers answers :
+         {simulator::Answers::kAtOnce, simulator::Answers::kOnNews}) {
+        for (const Case& c : cases) {
+            const bool onNews = answers == simulator::Answers::kOnNews;
+            SCOPED_TRACE(std::string(c.name) + (onNews ? ", answers on news" : ""));
+            simulator::PrinterConfig config = WithFaults({c.fault});
+            config.answers = answers;
+            auto printer = Attach(host_, config);
+            const std::size_t i = index++;
+            const bool waits = onNews && c.waitsOnNews;
+            std::thread unplug([&] {
+                if (waits) {
+                    EXPECT_TRUE(host_.WaitForWaitingRead(i, std::chrono::seconds(60)));
+                    host_.RemovePrinter(i);
+                }
+            });
+            const std::uint32_t before = clock_.Elapsed();
+            const Messages messages = Update(*printer, Image(ImageBytes(9000)));
+            unplug.join();
+            if (!waits) {
+                // The limit, then the poll that finds it passed; a printer may cost a poll more.
+                EXPECT_NEAR(clock_.Elapsed() - before, c.limitMs + kPoll, kPoll);
+            }
+            ASSERT_GE(messages.size(), 3u);
+            EXPECT_EQ(Messages(messages.begin(), messages.begin() + 2),
+                      (Messages{{1, 0}, {5, 9000}}));
+            EXPECT_EQ(messages.back(), (Messages::value_type{3, c.outcome}));
+            const std::vector<std::string> names = CommandNames(Transcript(i));
+            ASSERT_FALSE(names.empty());
+            EXPECT_EQ(names.back() == "EndCommand", c.endWritten && !waits);
+            if (c.outcome == 0) {
+                EXPECT_NE(Transcript(i)["outcome"], "flashed");
+            }
+            host_.RemovePrinter(i);  // usblp has 16 minors
         }
     }
 }

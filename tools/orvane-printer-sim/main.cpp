@@ -31,6 +31,38 @@ namespace {
 
 constexpr int kUsageError = 2;
 
+const char* const kHelpFooter = R"(Usage: orvane-printer-sim [OPTIONS] -- COMMAND [ARG]...
+
+Runs COMMAND among emulated /dev/usb/lpN printers (at most 16) and exits with its status;
+2 when the arguments or the scenario cannot be used.
+
+Scenario: {"printers": [{KEY: VALUE, ...}, ...]}, keys (default):
+  deviceId TEXT | deviceIdHex HEX   the device ID the printer sends, up to 4096 bytes (required)
+  lengthPrefix big|little|N         how it writes the 2-byte length before the ID (big)
+  usb {idVendor, idProduct, serial, port}   hex ids (1209, 0001), serial (SIM0001...), port 1-16
+  busyPolls N                       busy records before each acknowledgement (0)
+  answers at-once|on-news           when it answers an IN transfer (at-once)
+  restart true|false|{delayMs, returns: new|old|never}
+                                    leaves and comes back after a flash (as Wend.xml says; 2000 ms)
+  faults [{kind, ...}]              (none):
+    no-ack [stage]                  a stage is never acknowledged (every stage)
+    wrong-stage [stage, reportedStage]   acknowledged with another stage number
+    idle-only | busy-forever        every status record idle / busy
+    status-read-error [afterReads, errno]   IN transfers fail after afterReads (0) good ones
+    stall-read ms [atRead]          IN transfer atRead (1) answered ms late
+    short-record [atRead, bytes]    IN transfer atRead (1) brings bytes (6) of the record
+    double-record [atRead]          IN transfer atRead (1) brings two records
+    zero-length-read [atRead]       IN transfer atRead (1) is a zero-length packet
+    write-error command|atDataByte [errno]  that command's or data byte's write fails once
+    short-write atDataByte          the data write holding that byte is taken only up to it
+    stall-write atDataByte [unplugAfterMs]  the printer stops taking data (unplugged after ms)
+    disconnect atDataByte           the device vanishes at that data write
+    no-device-id [errno]            the device-ID request fails
+    held                            another program has the node open (EBUSY)
+The printers sit behind a model of the kernel's usblp driver: one open at a time, one bulk-IN
+transfer queued from the open on (read-ahead), 8 KiB writes, device IDs cut to 1,021 bytes.
+Details: simulator/README.md.)";
+
 // The child being run, for the signal handler that passes a termination on to it.
 volatile sig_atomic_t childPid = 0;
 
@@ -201,7 +233,7 @@ int main(int argc, char** argv) {
                    "add a well-behaved printer with this IEEE-1284 device ID (repeatable)");
     app.add_option("--transcript", options.transcriptFile,
                    "write what the printers received as JSON to this file");
-    app.footer("Usage: orvane-printer-sim [OPTIONS] -- COMMAND [ARG]...");
+    app.footer(kHelpFooter);
     try {
         app.parse(split, argv);
     } catch (const CLI::CallForHelp& e) {
