@@ -177,6 +177,38 @@ TEST(PrinterPort, FailedDeviceIdQueryKeepsText) {
     }
 }
 
+// A failed read or write leaves the port open and usable; a zero-length packet is a 0-byte read
+// that succeeds.
+TEST(PrinterPort, FailedTransfersLeaveThePortUsable) {
+    PrinterConfig empty = WithFault(FaultKind::kZeroLengthRead);
+    std::uint8_t record[12];
+    std::uint32_t length = sizeof record;
+    PrinterPort emptyPort;
+    ASSERT_TRUE(emptyPort.Open(AddPrinter(empty).c_str()));
+    EXPECT_TRUE(emptyPort.Read(record, length));
+    EXPECT_EQ(length, 0u);
+
+    PrinterConfig failing = WithFault(FaultKind::kStatusReadError);
+    simulator::Fault startFails;
+    startFails.kind = FaultKind::kWriteError;
+    startFails.command = "StartCommand";
+    failing.faults.push_back(startFails);
+    PrinterPort port;
+    ASSERT_TRUE(port.Open(AddPrinter(failing).c_str()));
+    length = sizeof record;
+    EXPECT_FALSE(port.Read(record, length));
+    EXPECT_EQ(platform::GetLastError(), static_cast<std::uint32_t>(EIO));
+    std::uint8_t command[12];
+    Command(command, 0x38, 0);
+    for (const bool accepted : {false, true}) {
+        length = sizeof command;
+        EXPECT_EQ(port.Write(command, length), accepted);
+    }
+    std::string text;
+    EXPECT_TRUE(port.QueryDeviceId(text));
+    EXPECT_EQ(text, "MFG:Orvane;MDL:OP-A;");
+}
+
 bool BlockedInRead(pid_t thread) {
     std::ifstream state("/proc/self/task/" + std::to_string(thread) + "/syscall");
     long number = -1;
