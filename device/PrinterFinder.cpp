@@ -1,15 +1,16 @@
 #include "device/PrinterFinder.h"
 
-#include <cxxabi.h>
-
 #include <cwchar>
 #include <exception>
 #include <new>
 
 #include "Common/Headers/PrinterStates.h"
+#include "Halden/ForcedUnwind.h"
 #include "device/DeviceIdRecord.h"
 #include "device/PrinterPort.h"
+#include "platform/AsciiFolder.h"
 #include "platform/LastError.h"
+#include "platform/ModulePath.h"
 #include "platform/UsbPrinterDevices.h"
 
 namespace {
@@ -86,8 +87,8 @@ bool PrinterFinder::LookUp(const std::string& deviceId, PrinterDescription& desc
         }
         productName = value;
     }
-    const std::wstring directory(directory_.get());
-    return LookupPrinterDescription(directory + L"/Wend.xml", directory + L"/WendIDs.xml",
+    const platform::AsciiFolder folder(directory_.get());
+    return LookupPrinterDescription(folder.Path() + L"/Wend.xml", folder.Path() + L"/WendIDs.xml",
                                     vendorName, productName, description);
 }
 
@@ -116,10 +117,8 @@ bool PrinterFinder::IdentifyPrinter(const wchar_t* devicePath, IdentifiedPrinter
         printer->description = description;
         slot = printer.release();
         return true;
-    } catch (abi::__forced_unwind&) {
-        // A cancelled discovery thread unwinds through here; that must go on.
-        throw;
     } catch (...) {
+        Halden::RethrowForcedUnwind();
         return false;
     }
 }

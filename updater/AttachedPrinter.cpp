@@ -1,5 +1,6 @@
 #include "updater/AttachedPrinter.h"
 
+#include "Halden/ForcedUnwind.h"
 #include "device/DeviceIdRecord.h"
 #include "platform/LastError.h"
 #include "platform/ModulePath.h"
@@ -45,6 +46,7 @@ bool AttachedPrinter::GetShortName(std::string& name) const {
     try {
         name = printer_->description.shortName;
     } catch (...) {
+        Halden::RethrowForcedUnwind();
         return false;
     }
     return true;
@@ -67,6 +69,7 @@ bool AttachedPrinter::GetFirmwareVersion(std::string& version) {
     try {
         version = buffer;
     } catch (...) {
+        Halden::RethrowForcedUnwind();
         return false;
     }
     return true;
@@ -86,6 +89,7 @@ bool AttachedPrinter::GetHeadName(std::string& head) {
             head = printer_->description.GetDefaultHead().id;
         }
     } catch (...) {
+        Halden::RethrowForcedUnwind();
         return false;
     }
     return true;
@@ -102,6 +106,7 @@ bool AttachedPrinter::GetFirmwareExtensions(std::vector<std::string>& extensions
             extensions.push_back(spec.extension);
         }
     } catch (...) {
+        Halden::RethrowForcedUnwind();
         return false;
     }
     return true;
@@ -121,7 +126,7 @@ bool AttachedPrinter::AcceptsFirmwareFileName(const std::wstring& fileName) {
     }
     try {
         std::string narrow;
-        if (!platform::WideToNarrow(fileName, narrow) || narrow.empty()) {
+        if (!platform::WideToLocale(fileName, narrow) || narrow.empty()) {
             return false;
         }
         const HeadDefinition head = printer_->description.GetHead(headName);
@@ -131,6 +136,7 @@ bool AttachedPrinter::AcceptsFirmwareFileName(const std::wstring& fileName) {
             }
         }
     } catch (...) {
+        Halden::RethrowForcedUnwind();
     }
     return false;
 }

@@ -1,9 +1,8 @@
 #include "updater/DiscoveryWorker.h"
 
-#include <cxxabi.h>
-
 #include <memory>
 
+#include "Halden/ForcedUnwind.h"
 #include "device/PrinterFinder.h"
 #include "platform/Com.h"
 #include "platform/LastError.h"
@@ -58,8 +57,9 @@ void DiscoveryWorker::Initialize() {
 }
 
 void DiscoveryWorker::Run() {
-    const std::wstring directory = directory_.empty() ? platform::GetModuleDirectory() : directory_;
-    {
+    try {
+        const std::wstring directory =
+            directory_.empty() ? platform::GetModuleDirectory() : directory_;
         PrinterFinder finder;
         FoundPrinters found;
         if (finder.SetDirectory(directory.c_str()) && finder.EnumeratePrinters(found.list)) {
@@ -67,21 +67,23 @@ void DiscoveryWorker::Run() {
                 try {
                     std::unique_ptr<AttachedPrinter> printer(new AttachedPrinter(identified));
                     identified = nullptr;
+                    // One that cannot be opened (another program may hold it) is left out.
                     if (printer->Open()) {
                         printers_.push_back(printer.get());
                         printer.release();
                     }
-                } catch (abi::__forced_unwind&) {
-                    // Opening a device is a cancellation point; a forced stop must unwind on.
-                    throw;
                 } catch (...) {
+                    Halden::RethrowForcedUnwind();
                     // That printer only is dropped.
                 }
             }
         }
-        if (window_ != nullptr) {
-            window_->Post(WM_PRINTERS_FOUND, 1, 0);
-        }
+    } catch (...) {
+        Halden::RethrowForcedUnwind();
+        // The printers opened so far are listed; the window waits for the message regardless.
+    }
+    if (window_ != nullptr) {
+        window_->Post(WM_PRINTERS_FOUND, 1, 0);
     }
 }
 

@@ -8,8 +8,10 @@
 #include "updater/AttachedPrinter.h"
 
 // Finds and opens the attached printers on its own thread, then posts WM_PRINTERS_FOUND to its
-// window once per run. Owns the printers of the last run; a new run destroys them first. The
-// list is written only by the worker's thread; read it after WM_PRINTERS_FOUND has arrived.
+// window once per run, also when an error cut the search short (not after a forced stop). A
+// printer that cannot be opened is left out. Owns the printers of the last run; a new run destroys
+// them first. The list is written only by the worker's thread; read it after WM_PRINTERS_FOUND has
+// arrived.
 class DiscoveryWorker : public thread {
 public:
     DiscoveryWorker();

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "Common/Headers/SelkaNoTextSD.h"
+#include "Halden/ForcedUnwind.h"
 #include "Halden/ParserException.h"
 #include "Halden/TSRuntimeError.h"
 #include "Halden/xerces-xmlparser/IntegerText.h"
@@ -988,6 +989,7 @@ bool LoadIdMappings(const std::wstring& path, std::map<std::string, std::int32_t
     } catch (const std::exception& e) {
         SetErrorText(errorText, e.what());
     } catch (...) {
+        Halden::RethrowForcedUnwind();
         SetErrorText(errorText, "Unknown failure");
     }
     return false;

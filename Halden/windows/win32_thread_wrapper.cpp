@@ -1,10 +1,10 @@
 #include "Halden/windows/win32_thread_wrapper.h"
 
-#include <cxxabi.h>
 #include <pthread.h>
 
 #include <stdexcept>
 
+#include "Halden/ForcedUnwind.h"
 #include "Halden/windows/FormatErrorText.h"
 #include "Halden/windows/MutexGuard.h"
 #include "Halden/windows/windows_error.h"
@@ -221,6 +221,7 @@ bool thread::Stop(std::uint32_t timeoutMs) {
     try {
         Resume();
     } catch (...) {
+        Halden::RethrowForcedUnwind();
         return IsStarted();
     }
     try {
@@ -229,6 +230,7 @@ bool thread::Stop(std::uint32_t timeoutMs) {
             return true;
         }
     } catch (...) {
+        Halden::RethrowForcedUnwind();
         // The thread gave its handle up between the checks: it has ended.
         return !IsStarted();
     }
@@ -245,10 +247,8 @@ unsigned thread::EntryRoutine(void* argument) {
         self->Initialize();
         self->Run();
         self->Finalize();
-    } catch (abi::__forced_unwind&) {
-        // Forced termination unwinds the stack; swallowing it would abort the process.
-        throw;
     } catch (...) {
+        Halden::RethrowForcedUnwind();
     }
     // Last touch of the object: once released, the owner may destroy it.
     self->wrapper_.ReleaseFromThread();

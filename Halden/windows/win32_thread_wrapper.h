@@ -50,7 +50,8 @@ private:
 };
 
 // A worker: a stop event plus a thread that runs Initialize, Run and Finalize. An exception from
-// a step ends the steps and is swallowed. Owners call Stop before destroying a started worker.
+// a step ends the steps and is swallowed; a forced stop unwinds through them. Owners call Stop
+// before destroying a started worker.
 class thread {
 public:
     thread();
@@ -67,7 +68,8 @@ public:
     // Turns false by itself once the steps have finished.
     bool IsStarted() const { return wrapper_.HasThread(); }
     // Signals the stop event and waits up to timeoutMs; a thread still running then is terminated
-    // (exit code 0xFFFFFFFF), false is returned and IsStarted stays true. Never throws.
+    // (exit code 0xFFFFFFFF), false is returned and IsStarted stays true. Never throws, though a
+    // forced stop of the calling thread unwinds through it.
     bool Stop(std::uint32_t timeoutMs);
     bool GetExitCode(std::uint32_t& code) const { return wrapper_.GetExitCode(code); }
 

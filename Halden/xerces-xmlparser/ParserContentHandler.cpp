@@ -13,6 +13,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "Halden/ForcedUnwind.h"
 #include "Halden/TSException.h"
 #include "Halden/xerces-xmlparser/XMLChStringTranscoder.h"
 
@@ -174,6 +175,7 @@ void Guarded(Body body) {
     } catch (const std::exception& e) {
         ThrowSax(e.what());
     } catch (...) {
+        RethrowForcedUnwind();
         ThrowSax("Unknown failure");
     }
 }
@@ -201,6 +203,10 @@ XercesXMLParser::ParserContentHandler::ParserContentHandler(XercesXMLParsingStat
                                                             bool ignoreWhitespaceText,
                                                             bool mergeTextChunks)
     : root_(root), ignoreWhitespaceText_(ignoreWhitespaceText), mergeTextChunks_(mergeTextChunks) {}
+
+XercesXMLParser::ParserContentHandler::~ParserContentHandler() {
+    Cleanup(false);
+}
 
 void XercesXMLParser::ParserContentHandler::startDocument() {
     if (!stack_.empty()) {
@@ -481,6 +487,7 @@ bool XercesXMLParser::ParserContentHandler::Cleanup(bool successful) {
                 try {
                     state->finish();
                 } catch (...) {
+                    RethrowForcedUnwind();
                     finished = false;
                     aborting = true;
                 }
@@ -489,6 +496,7 @@ bool XercesXMLParser::ParserContentHandler::Cleanup(bool successful) {
                 try {
                     state->abort();
                 } catch (...) {
+                    RethrowForcedUnwind();
                     // abort must release the state; one that throws instead cannot be helped.
                 }
             }

@@ -21,6 +21,9 @@ class XercesXMLParser::ParserContentHandler : public xercesc::HandlerBase,
 public:
     ParserContentHandler(XercesXMLParsingState* root, bool ignoreWhitespaceText,
                          bool mergeTextChunks);
+    // Aborts the states still open when the run did not reach Cleanup: a forced stop unwinds
+    // past it.
+    ~ParserContentHandler() override;
 
     void startDocument() override;
     void startElement(const XMLCh* const name, xercesc::AttributeList& attributes) override;

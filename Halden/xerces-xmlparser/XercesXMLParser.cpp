@@ -15,6 +15,7 @@
 #include <memory>
 #include <mutex>
 
+#include "Halden/ForcedUnwind.h"
 #include "Halden/TSRuntimeError.h"
 #include "Halden/threadSafe/wc2string.h"
 #include "Halden/xerces-xmlparser/ParserContentHandler.h"
@@ -90,6 +91,7 @@ bool XercesXMLParser::parse(const std::string& path, XercesXMLParsingState* root
     } catch (const std::exception& e) {
         errorText_ = e.what();
     } catch (...) {
+        RethrowForcedUnwind();
         errorText_ = "Unknown failure";
     }
     return false;
@@ -121,6 +123,7 @@ bool XercesXMLParser::runDocument(XercesXMLParsingState* root, const xercesc::In
     } catch (const std::exception& e) {
         failure = e.what();
     } catch (...) {
+        RethrowForcedUnwind();
         failure = "Unknown failure";
     }
     if (!handler.Cleanup(successful)) {

@@ -25,12 +25,20 @@ bool StartsWith(const std::string& text, const std::string& prefix) {
 }
 
 // Records its steps. Run waits for its stop event unless told to block elsewhere or to throw.
+// SpinThenIgnoreStop first spins, outside any cancellation point, until spinning turns false.
 class Worker : public thread {
 public:
-    enum class Mode { WaitForStop, ReturnAtOnce, IgnoreStop, ThrowInInitialize };
+    enum class Mode {
+        WaitForStop,
+        ReturnAtOnce,
+        IgnoreStop,
+        SpinThenIgnoreStop,
+        ThrowInInitialize
+    };
 
     explicit Worker(Mode mode) : mode_(mode) {}
     ~Worker() override {
+        spinning = false;
         never_.SetEvent();
         Stop(kInfiniteTimeout);
     }
@@ -46,7 +54,9 @@ public:
         running.SetEvent();
         if (mode_ == Mode::WaitForStop) {
             GetStopEvent().Wait(kInfiniteTimeout);
-        } else if (mode_ == Mode::IgnoreStop) {
+        } else if (mode_ == Mode::IgnoreStop || mode_ == Mode::SpinThenIgnoreStop) {
+            while (mode_ == Mode::SpinThenIgnoreStop && spinning.load()) {
+            }
             never_.Wait(kInfiniteTimeout);
         }
     }
@@ -60,6 +70,7 @@ public:
 
     std::string steps;
     Event running{false, true};
+    std::atomic<bool> spinning{true};
 
 private:
     const Mode mode_;
@@ -162,18 +173,28 @@ TEST(Thread, FinishedWorkerIsIdleAndAThrowingStepEndsTheStepsQuietly) {
     EXPECT_TRUE(throwing.Stop(0));
 }
 
-TEST(Thread, WorkerIgnoringStopIsTerminatedAndStaysStarted) {
-    Worker worker(Worker::Mode::IgnoreStop);
-    worker.Start();
-    worker.running.Wait(kInfiniteTimeout);
+// Cancellation is deferred: a forced stop takes effect only when the thread enters a
+// cancellation point (here the wait on an event). A thread spinning outside one runs on; Stop
+// gives up after the grace and the stop stays pending until the thread reaches one.
+TEST(Thread, ForcedStopEndsTheStepsAtTheNextCancellationPoint) {
+    for (const Worker::Mode mode : {Worker::Mode::IgnoreStop, Worker::Mode::SpinThenIgnoreStop}) {
+        const bool spins = mode == Worker::Mode::SpinThenIgnoreStop;
+        Worker worker(mode);
+        worker.Start();
+        worker.running.Wait(kInfiniteTimeout);
 
-    EXPECT_FALSE(worker.Stop(50));
-    EXPECT_TRUE(worker.IsStarted());
-    std::uint32_t code = 0;
-    ASSERT_TRUE(worker.GetExitCode(code));
-    EXPECT_EQ(code, 0xFFFFFFFFu);
-    EXPECT_EQ(worker.steps, "IR");
-    EXPECT_TRUE(StartsWith(ThrownText([&] { worker.Start(); }), "thread already started!"));
+        EXPECT_FALSE(worker.Stop(50)) << spins;
+        EXPECT_TRUE(worker.IsStarted());
+        std::uint32_t code = 0;
+        EXPECT_EQ(worker.GetExitCode(code), !spins);
+        EXPECT_EQ(code, spins ? 0u : 0xFFFFFFFFu);
+        EXPECT_TRUE(StartsWith(ThrownText([&] { worker.Start(); }), "thread already started!"));
+
+        worker.spinning = false;
+        EXPECT_TRUE(worker.Stop(10000)) << spins;
+        EXPECT_FALSE(worker.IsStarted());
+        EXPECT_EQ(worker.steps, "IR") << spins;
+    }
 }
 
 TEST(Thread, ManyShortRunsReleaseTheHandleExactlyOnce) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <iterator>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -104,14 +105,33 @@ TEST(CliDescriptions, IdsLookupAndBrokenFilesReportTheReason) {
     result = RunCli("descriptions" + dir);
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_TRUE(result.output.empty());
-    result = RunCli("descriptions --json --dir /nonexistent/h2");
+    result = RunCli("descriptions --json --dir /");  // a folder without the files
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_NE(result.document["error"].get<std::string>().find("Wend.xml"), std::string::npos);
+    EXPECT_EQ(RunCli("descriptions --json --dir /nonexistent/h2").exitCode, 2);
     files.Write("Wend.xml", "<orvane_printing><printers>");
     result = RunCli("descriptions --json" + dir);
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(result.document["ok"], false);
     EXPECT_FALSE(result.document["error"].get<std::string>().empty());
+}
+
+// Installed in a folder whose name is not ASCII, under the C locale, the program finds its own
+// description files.
+TEST(CliDescriptions, ProgramInANonAsciiFolderFindsItsFiles) {
+    XmlTestFiles files;
+    const std::filesystem::path shipped = std::filesystem::path(CLI_PATH).parent_path();
+    const std::filesystem::path folder = files.dir() + "/Pr\u00fcfung/\u00dcn\u00efcode";
+    std::filesystem::create_directories(folder);
+    for (const char* name : {"reflasher-cli", "Wend.xml", "WendIDs.xml"}) {
+        std::filesystem::copy_file(shipped / name, folder / name);
+    }
+    std::string output;
+    EXPECT_EQ(tools_test::RunProcess("LC_ALL=C '" + (folder / "reflasher-cli").string() +
+                                         "' lookup Orvane 'Kestrel 400' --json",
+                                     output),
+              0)
+        << output;
 }
 
 TEST(CliDescriptions, DeclaredEncodingsArriveAsText) {

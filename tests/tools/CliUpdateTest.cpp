@@ -2,6 +2,7 @@
 #include <stdlib.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -124,6 +125,26 @@ TEST_F(CliUpdateTest, CheckReportsTheWindowsChecksAndExitStatus) {
     EXPECT_EQ(Json(output)["loaded"], false);
     EXPECT_EQ(Cli("check --printer 9 " + newer, output), 4);
     EXPECT_EQ(Cli("check --printer /dev/usb/lp3 " + newer, output), 4);
+
+    // Under the C locale, a file and a --dir in a folder whose name is not ASCII; the folder's
+    // Wend.xml drops the Kestrel 200's CRC check, to show that it is the one read.
+    const std::string folder = "Pr\u00fcfung/\u00dcn\u00efcode";
+    std::filesystem::create_directories(dir_ + "/" + folder);
+    const std::filesystem::path shipped = std::filesystem::path(CLI_PATH).parent_path();
+    std::filesystem::copy_file(shipped / "WendIDs.xml", dir_ + "/" + folder + "/WendIDs.xml");
+    std::stringstream descriptions;
+    descriptions << std::ifstream(shipped / "Wend.xml").rdbuf();
+    std::string text = descriptions.str();
+    const std::string crc = "<firmware-crc-verify supported=\"true\"/>";
+    text.replace(text.find(crc), crc.size(), "<firmware-crc-verify supported=\"false\"/>");
+    std::ofstream(dir_ + "/" + folder + "/Wend.xml") << text;
+    setenv("LC_ALL", "C", 1);
+    const int status = Cli("check --json --dir '" + dir_ + "/" + folder + "' --printer 1 '" +
+                               Firmware(folder + "/KST2_0130.bin", 1, 3) + "'",
+                           output);
+    unsetenv("LC_ALL");
+    EXPECT_EQ(status, 0) << output;
+    tools_test::ExpectAt(Json(output), R"({"/loaded": true, "/crcChecked": false})");
 }
 
 TEST_F(CliUpdateTest, UpdateStreamsEventsAndRediscoversTheNewVersion) {
@@ -164,6 +185,9 @@ TEST_F(CliUpdateTest, UpdateRefusalsAndFailuresHaveTheirOwnStatus) {
     EXPECT_EQ(Cli("update --yes --all --printer 1 " + newer, output), 2);
     EXPECT_EQ(Cli("update --yes --printer 2 " + newer, output), 3);
     EXPECT_EQ(Cli("update --yes --printer 7 " + newer, output), 4);
+    EXPECT_EQ(Cli("update --yes --dir /nonexistent --printer 1 " + newer + " 2>&1", output), 2);
+    EXPECT_NE(output.find("--dir: no such folder: /nonexistent"), std::string::npos) << output;
+    EXPECT_EQ(Cli("list --dir " + dir_, output), 2);
     EXPECT_EQ(Cli("update --yes --printer 1 " + older, output), 5);
     EXPECT_EQ(Cli("update --yes --allow-older --printer 1 " + older, output), 0) << output;
     EXPECT_NE(output.find("the printer now reports firmware 1.0.0.0"), std::string::npos) << output;
@@ -194,4 +218,34 @@ TEST_F(CliUpdateTest, UpdateAllSendsToEveryAcceptingPrinterAtOnce) {
         EXPECT_EQ(events[events.size() - 2], "finished");
         EXPECT_EQ(events.back(), "rediscovered");
     }
+
+    // Each printer checks the file by its own rules: a broken CRC refuses it only where the
+    // description asks for the check (the Kestrel 200; the Kestrel 400's KH1 head takes the same
+    // names without it). The others are updated; the worst outcome is the exit status.
+    std::string mixed = R"({"printers": [
+        {"deviceId": "MFG:Orvane;MDL:Kestrel 200;VER:1.2.0.0;"},
+        {"deviceId": "MFG:Orvane;MDL:Kestrel 400;VER:1.0.0.0;PHD:KH1;",
+         "restart": {"delayMs": 100}},
+        {"deviceId": "MFG:Orvane;MDL:Kestrel 400;VER:1.5.0.0;PHD:KH1;"}]})";
+    std::fstream(file, std::ios::in | std::ios::out | std::ios::binary).seekp(100).put('\x55');
+    ASSERT_EQ(Cli("update --json --yes --all " + file, output, mixed.c_str()), 5) << output;
+    byDevice.clear();
+    for (const nlohmann::json& event : Events(output)) {
+        byDevice[event["devicePath"]].push_back(event["event"]);
+        if (event["event"] == "refused") {
+            byDevice[event["devicePath"]].push_back(event["reason"]);
+        }
+    }
+    EXPECT_EQ(byDevice["/dev/usb/lp0"],
+              (std::vector<std::string>{"refused", "the file fails the CRC check"}));
+    EXPECT_EQ(byDevice["/dev/usb/lp1"].back(), "rediscovered") << output;
+    EXPECT_EQ(
+        byDevice["/dev/usb/lp2"],
+        (std::vector<std::string>{"refused",
+                                  "the file (1.3.0.0) is not newer than the printer's firmware "
+                                  "(1.5.0.0); use --allow-older"}));
+    mixed.insert(mixed.rfind(']'),
+                 R"(, {"deviceId": "MFG:Orvane;MDL:Kestrel 400;VER:1.0.0.0;PHD:KH1;",
+        "faults": [{"kind": "write-error", "atDataByte": 100}]})");
+    EXPECT_EQ(Cli("update --yes --all " + file, output, mixed.c_str()), 1) << output;
 }

@@ -48,6 +48,8 @@ TEST(AttachedPrinter, IdentityQueriesFollowTheDeviceIdAndDescription) {
     EXPECT_TRUE(withoutHead->AcceptsFirmwareFileName(L"rvx2_105.BIN"));
     EXPECT_TRUE(withoutHead->AcceptsFirmwareFileName(L"any.fw"));
     EXPECT_FALSE(withoutHead->AcceptsFirmwareFileName(L"X_RVX2_1.bin"));
+    // Names are narrowed under the locale ("C" here), which cannot represent this one.
+    EXPECT_FALSE(withoutHead->AcceptsFirmwareFileName(L"\u00fcber.fw"));
     EXPECT_FALSE(unreadable->AcceptsFirmwareFileName(L"any.fw"));
     platform::SetLastError(0);
     EXPECT_FALSE(withoutHead->AcceptsFirmwareFileName(L""));

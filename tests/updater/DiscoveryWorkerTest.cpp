@@ -1,7 +1,18 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <new>
 #include <set>
+#include <sstream>
+#include <thread>
 
 #include "platform/LastError.h"
 #include "platform/MessageQueue.h"
@@ -10,6 +21,41 @@
 #include "updater/UpdaterMessages.h"
 
 using namespace updater_test;
+
+// ThreadSanitizer's runtime brings its own operator new.
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define REFLASHER_NO_ALLOCATION_FAULTS
+#endif
+#endif
+
+#ifndef REFLASHER_NO_ALLOCATION_FAULTS
+// The next allocation of this size on a thread other than the test's own fails with
+// std::bad_alloc.
+std::atomic<std::size_t> failingAllocationSize{0};
+const std::thread::id testThread = std::this_thread::get_id();
+
+void* operator new(std::size_t size) {
+    std::size_t expected = size;
+    if (std::this_thread::get_id() != testThread &&
+        failingAllocationSize.compare_exchange_strong(expected, 0)) {
+        throw std::bad_alloc();
+    }
+    if (void* memory = std::malloc(size == 0 ? 1 : size)) {
+        return memory;
+    }
+    throw std::bad_alloc();
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    return std::malloc(size == 0 ? 1 : size);
+}
+[[gnu::noinline]] void operator delete(void* memory) noexcept {
+    std::free(memory);
+}
+[[gnu::noinline]] void operator delete(void* memory, std::size_t) noexcept {
+    std::free(memory);
+}
+#endif
 
 namespace {
 
@@ -98,4 +144,86 @@ TEST_F(DiscoveryWorkerTest, DirectoryOverrideReplacesTheProgramFolder) {
     worker.SetDirectory(Wide(MakeTempDir()) + L"/");
     Discover(worker);
     EXPECT_TRUE(worker.GetPrinters().empty());
+}
+
+TEST_F(DiscoveryWorkerTest, AnErrorEscapingTheFinderStillSendsTheMessage) {
+#ifdef REFLASHER_NO_ALLOCATION_FAULTS
+    GTEST_SKIP() << "no allocation faults under ThreadSanitizer";
+#else
+    DiscoveryWorker worker;
+    // The run's copy of the directory is the only allocation of its size.
+    const std::wstring directory(3001, L'd');
+    worker.SetDirectory(directory);
+    failingAllocationSize = (directory.size() + 1) * sizeof(wchar_t);
+    Discover(worker);
+    EXPECT_EQ(failingAllocationSize.load(), 0u);
+    EXPECT_TRUE(worker.GetPrinters().empty());
+#endif
+}
+
+namespace {
+
+// Writes text into the pipe as its reader makes room; fails when nothing is read for a minute.
+void Feed(int fifo, const std::string& text) {
+    for (std::size_t done = 0; done < text.size();) {
+        pollfd ready{fifo, POLLOUT, 0};
+        ASSERT_EQ(poll(&ready, 1, 60000), 1) << "the worker stopped reading";
+        const ssize_t written = write(fifo, text.data() + done, text.size() - done);
+        ASSERT_GT(written, 0);
+        done += static_cast<std::size_t>(written);
+    }
+}
+
+}  // namespace
+
+// Wend.xml is a pipe that the test fills, with a long comment after the XML declaration: once
+// more than the pipe holds has gone in, the worker is inside the parse of the descriptions, with
+// the printer's port closed after reading its ID.
+TEST_F(DiscoveryWorkerTest, PrinterTakenOrForcedStopWhileTheDescriptionsAreParsed) {
+    host_.AddPrinter(Config(kKestrel200));
+    const std::filesystem::path shipped(platform::GetModuleDirectory());
+    std::ostringstream text;
+    text << std::ifstream(shipped / "Wend.xml").rdbuf();
+    const std::string descriptions = text.str();
+    const std::size_t declarationEnd = descriptions.find("?>") + 2;
+    const std::string head =
+        descriptions.substr(0, declarationEnd) + "<!--" + std::string(256 << 10, ' ');
+    const std::string tail = "-->" + descriptions.substr(declarationEnd);
+
+    enum class Action { TakePrinter, StopByForce };
+    for (const Action action : {Action::TakePrinter, Action::StopByForce}) {
+        SCOPED_TRACE(static_cast<int>(action));
+        const std::string dir = MakeTempDir();
+        std::filesystem::copy_file(shipped / "WendIDs.xml", dir + "/WendIDs.xml");
+        ASSERT_EQ(mkfifo((dir + "/Wend.xml").c_str(), 0600), 0);
+        const int fifo = open((dir + "/Wend.xml").c_str(), O_RDWR | O_NONBLOCK);
+        ASSERT_GE(fifo, 0);
+
+        DiscoveryWorker worker;
+        worker.SetDirectory(Wide(dir));
+        ASSERT_TRUE(worker.SetWindow(&queue_));
+        worker.Start();
+        ASSERT_NO_FATAL_FAILURE(Feed(fifo, head));
+        if (action == Action::TakePrinter) {
+            // Identified, but held by another program by the time the worker opens it.
+            AttachedPrinter holder(MakeIdentified(host_.DevicePath(0), {}));
+            ASSERT_TRUE(holder.Open());
+            ASSERT_NO_FATAL_FAILURE(Feed(fifo, tail));
+            close(fifo);
+            platform::Message m;
+            ASSERT_TRUE(queue_.Take(m, std::chrono::seconds(120)));
+            EXPECT_EQ(m.message, WM_PRINTERS_FOUND);
+            EXPECT_TRUE(worker.Stop(10000));
+            EXPECT_TRUE(worker.GetPrinters().empty());
+        } else {
+            // The stop lands in the parse's next read of the pipe; the process goes on, and a
+            // new run finds the printer.
+            EXPECT_FALSE(worker.Stop(1));
+            close(fifo);
+            EXPECT_TRUE(worker.Stop(10000));
+            worker.SetDirectory(L"");
+            Discover(worker);
+            EXPECT_EQ(Found(worker), std::vector<std::string>{"1.2.0.0 Kestrel 200 1"});
+        }
+    }
 }

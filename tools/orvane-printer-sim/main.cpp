@@ -21,6 +21,7 @@
 #include "Common/Headers/PrinterDescription.h"
 #include "Common/Headers/PrinterStates.h"
 #include "device/DeviceIdRecord.h"
+#include "platform/AsciiFolder.h"
 #include "platform/ModulePath.h"
 #include "simulator/PrinterConfig.h"
 #include "simulator/UmockdevPrinterHost.h"
@@ -141,9 +142,10 @@ void DecideRestart(simulator::PrinterConfig& config, const std::wstring& folder)
         return;
     }
     PrinterDescription description;
+    const platform::AsciiFolder ascii(folder);
     try {
-        if (LookupPrinterDescription(folder + L"/Wend.xml", folder + L"/WendIDs.xml", mfg, mdl,
-                                     description) &&
+        if (LookupPrinterDescription(ascii.Path() + L"/Wend.xml", ascii.Path() + L"/WendIDs.xml",
+                                     mfg, mdl, description) &&
             description.requiresReboot) {
             config.restart = simulator::PrinterConfig::Restart::kYes;
         }

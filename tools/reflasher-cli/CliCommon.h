@@ -13,8 +13,9 @@ struct CliContext {
     int exitCode = 0;
 };
 
-// Adds --dir and --json to a subcommand.
-void AddCommonOptions(CLI::App* command, CliOptions& options);
+// Adds --dir and --json to a subcommand. A --dir that is not a folder, or with needsFiles one
+// that lacks Wend.xml or WendIDs.xml, ends the run as a usage error.
+void AddCommonOptions(CLI::App* command, CliOptions& options, bool needsFiles = false);
 
 // The description folder as a wide path with a trailing '/'.
 std::wstring DescriptionDirectory(const CliOptions& options);

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "Common/Headers/PrinterStates.h"
+#include "platform/AsciiFolder.h"
+#include "platform/ModulePath.h"
 #include "tools/reflasher-cli/CliCommon.h"
 #include "tools/reflasher-cli/DescriptionJson.h"
 
@@ -78,7 +80,8 @@ int RunDescriptions(const CliOptions& options) {
     std::string reason;
     std::vector<PrinterDescription> records;
     if (!DescriptionFolder(options, folder, reason) ||
-        !LoadPrinterDescriptions(folder + L"Wend.xml", records, &reason)) {
+        !LoadPrinterDescriptions(platform::AsciiFolder(folder).Path() + L"Wend.xml", records,
+                                 &reason)) {
         return ReportLoadFailure(options, "Wend.xml", reason);
     }
     if (options.json) {
@@ -102,7 +105,8 @@ int RunIds(const CliOptions& options) {
     std::map<std::string, std::int32_t> vendors;
     std::map<std::string, std::int32_t> products;
     if (!DescriptionFolder(options, folder, reason) ||
-        !LoadIdMappings(folder + L"WendIDs.xml", vendors, products, &reason)) {
+        !LoadIdMappings(platform::AsciiFolder(folder).Path() + L"WendIDs.xml", vendors, products,
+                        &reason)) {
         return ReportLoadFailure(options, "WendIDs.xml", reason);
     }
     if (options.json) {
@@ -121,11 +125,12 @@ int RunIds(const CliOptions& options) {
 }
 
 int RunLookup(const LookupOptions& options) {
-    const std::wstring folder = DescriptionDirectory(options.common);
+    const platform::AsciiFolder folder(DescriptionDirectory(options.common));
     PrinterDescription record;
     const bool found =
-        !folder.empty() && LookupPrinterDescription(folder + L"Wend.xml", folder + L"WendIDs.xml",
-                                                    options.vendor, options.product, record);
+        !folder.Path().empty() &&
+        LookupPrinterDescription(folder.Path() + L"Wend.xml", folder.Path() + L"WendIDs.xml",
+                                 options.vendor, options.product, record);
     if (options.common.json) {
         nlohmann::json result = {{"found", found}};
         if (found) {

@@ -16,6 +16,7 @@
 #include "device/DeviceIdRecord.h"
 #include "device/PrinterFinder.h"
 #include "device/PrinterPort.h"
+#include "platform/AsciiFolder.h"
 #include "platform/LastError.h"
 #include "platform/ModulePath.h"
 #include "platform/UsbPrinterDevices.h"
@@ -108,10 +109,11 @@ void ParseDeviceId(DeviceReport& report) {
 
 // Retraces the lookup to say why the names found no description.
 void ExplainLookup(const std::wstring& directory, DeviceReport& report) {
+    const platform::AsciiFolder folder(directory);
     std::map<std::string, std::int32_t> vendors;
     std::map<std::string, std::int32_t> products;
     std::string error;
-    if (!LoadIdMappings(directory + L"/WendIDs.xml", vendors, products, &error)) {
+    if (!LoadIdMappings(folder.Path() + L"/WendIDs.xml", vendors, products, &error)) {
         report.reason = "WendIDs.xml cannot be loaded: " + error;
         return;
     }
@@ -132,7 +134,7 @@ void ExplainLookup(const std::wstring& directory, DeviceReport& report) {
         return;
     }
     std::vector<PrinterDescription> records;
-    if (!LoadPrinterDescriptions(directory + L"/Wend.xml", records, &error)) {
+    if (!LoadPrinterDescriptions(folder.Path() + L"/Wend.xml", records, &error)) {
         report.reason = "Wend.xml cannot be loaded: " + error;
         return;
     }

@@ -38,7 +38,26 @@ enum ExitStatus {
 
 const char* const kExitStatusHelp =
     "Exit status: 0 success, 1 the update failed, 2 usage or refused confirmation, 3 file "
-    "rejected, 4 no such printer, 5 not newer and not allowed.";
+    "rejected, 4 no such printer, 5 not newer and not allowed. With --all, the worst outcome "
+    "among the printers: 1, then 5, then 3.";
+
+// Ranks the outcomes of one printer's update, so that a run over several ends with the worst.
+int Severity(int status) {
+    switch (status) {
+        case kExitUpdateFailed:
+            return 3;
+        case kExitNotNewer:
+            return 2;
+        case kExitRejected:
+            return 1;
+        default:
+            return 0;
+    }
+}
+
+int Worst(int status, int other) {
+    return Severity(other) > Severity(status) ? other : status;
+}
 
 struct UpdateOptions {
     CliOptions common;
@@ -178,6 +197,7 @@ struct Check {
     bool crcChecked = false;
     bool titled = false;
     bool printerVersionRead = false;
+    bool crcFailed = false;
     bool notNewer = false;
     std::string version;
     std::string title;
@@ -185,6 +205,20 @@ struct Check {
     std::unique_ptr<FirmwareImage> image;
 
     bool Usable() const { return accepted && loaded && titled; }
+
+    // Why the file cannot be used; empty when it can.
+    std::string Problem() const {
+        if (!accepted) {
+            return "the print head does not accept the file name";
+        }
+        if (crcFailed) {
+            return "the file fails the CRC check";
+        }
+        if (!loaded) {
+            return "the file cannot be read as firmware";
+        }
+        return titled ? "" : "the file name gives no title";
+    }
 };
 
 Check CheckFile(AttachedPrinter& printer, const std::string& file) {
@@ -207,6 +241,7 @@ Check CheckFile(AttachedPrinter& printer, const std::string& file) {
     check.loaded = check.image->Load(path, check.crcChecked) && check.image->GetVersionText(text);
     if (!check.loaded) {
         check.image.reset();
+        check.crcFailed = check.crcChecked && FirmwareImage().Load(path, false);
         return check;
     }
     check.version = Narrow(text);
@@ -393,10 +428,11 @@ private:
     const bool bar_;
 };
 
-// Runs every transfer at once and shows their messages as they arrive.
-void RunTransfers(std::vector<Transfer>& transfers, bool json) {
+// Runs every transfer at once and shows their messages as they arrive; several: each message
+// names its printer.
+void RunTransfers(std::vector<Transfer>& transfers, bool json, bool several) {
     platform::MessageQueue doorbell;
-    ProgressView view(json, transfers.size() > 1);
+    ProgressView view(json, several);
     for (std::size_t i = 0; i < transfers.size(); ++i) {
         Transfer& t = transfers[i];
         t.target = std::make_unique<TaggedTarget>(i, doorbell);
@@ -514,6 +550,18 @@ void ReportNewVersions(DiscoveryWorker& worker, std::vector<Comeback>& printers,
     }
 }
 
+// One printer that the file is not sent to.
+void ReportRefusal(const UpdateOptions& options, const Row& row, const std::string& reason) {
+    if (options.common.json) {
+        std::cout << Dump(Json{
+                         {"event", "refused"}, {"devicePath", row.devicePath}, {"reason", reason}})
+                  << std::endl;
+    } else {
+        std::cerr << "reflasher-cli: not sent to " << row.Model() << " on " << row.devicePath
+                  << ": " << reason << "\n";
+    }
+}
+
 int Refuse(const UpdateOptions& options, int status, const std::string& reason) {
     if (options.common.json) {
         std::cout << Dump(Json{{"event", "refused"}, {"reason", reason}}) << std::endl;
@@ -550,27 +598,38 @@ int RunUpdate(const UpdateOptions& options) {
         chosen.push_back(row);
     }
 
+    // Each printer checks the file by its own rules; one that refuses it is reported and left
+    // out, and the others go on.
+    int status = kExitOk;
     std::vector<Transfer> transfers;
     for (const Row* row : chosen) {
         Check check = CheckFile(*row->printer, options.file);
-        const std::string who = row->Model() + " on " + row->devicePath;
-        if (!check.Usable()) {
-            return Refuse(options, kExitRejected, options.file + " cannot be used for " + who);
-        }
-        if (check.notNewer && !options.allowOlder) {
+        std::string reason = check.Problem();
+        int refusal = kExitRejected;
+        if (reason.empty() && check.notNewer && !options.allowOlder) {
             const std::string question = options.file + " (" + check.version +
-                                         ") is not newer than the firmware of " + who + " (" +
-                                         check.printerVersion + "). Use it anyway?";
+                                         ") is not newer than the firmware of " + row->Model() +
+                                         " on " + row->devicePath + " (" + check.printerVersion +
+                                         "). Use it anyway?";
             if (!terminal || !Ask(question)) {
-                return Refuse(
-                    options, kExitNotNewer,
-                    "the file is not newer than the firmware of " + who + " (use --allow-older)");
+                reason = "the file (" + check.version +
+                         ") is not newer than the printer's firmware (" + check.printerVersion +
+                         "); use --allow-older";
+                refusal = kExitNotNewer;
             }
+        }
+        if (!reason.empty()) {
+            ReportRefusal(options, *row, reason);
+            status = Worst(status, refusal);
+            continue;
         }
         Transfer transfer;
         transfer.row = row;
         transfer.image = std::move(check.image);
         transfers.push_back(std::move(transfer));
+    }
+    if (transfers.empty()) {
+        return status;
     }
 
     if (!options.yes) {
@@ -591,12 +650,14 @@ int RunUpdate(const UpdateOptions& options) {
     for (const Transfer& t : transfers) {
         ports.push_back(UsbPort(t.row->devicePath));
     }
-    RunTransfers(transfers, options.common.json);
-    bool allOk = true;
+    // With --all every message names its printer, however many are left to update.
+    const bool several = options.all;
+    RunTransfers(transfers, options.common.json, several);
     std::vector<Comeback> comebacks;
     for (std::size_t i = 0; i < transfers.size(); ++i) {
-        allOk = allOk && transfers[i].ok;
-        if (transfers[i].ok) {
+        if (!transfers[i].ok) {
+            status = Worst(status, kExitUpdateFailed);
+        } else {
             Comeback comeback;
             comeback.transfer = &transfers[i];
             comeback.port = ports[i];
@@ -604,10 +665,9 @@ int RunUpdate(const UpdateOptions& options) {
         }
     }
     if (!comebacks.empty()) {
-        ReportNewVersions(worker, comebacks, options.common, transfers.size() > 1,
-                          options.rebootWaitSeconds);
+        ReportNewVersions(worker, comebacks, options.common, several, options.rebootWaitSeconds);
     }
-    return allOk ? kExitOk : kExitUpdateFailed;
+    return status;
 }
 
 }  // namespace
@@ -617,14 +677,14 @@ void RegisterUpdateCommands(CLI::App& app, CliContext& context) {
     auto listOptions = std::make_shared<CliOptions>();
     CLI::App* list = app.add_subcommand(
         "list", "Find the attached printers as the updater window does and list them");
-    AddCommonOptions(list, *listOptions);
+    AddCommonOptions(list, *listOptions, true);
     list->footer(kExitStatusHelp);
     list->callback([&context, listOptions] { context.exitCode = RunList(*listOptions); });
 
     auto checkOptions = std::make_shared<UpdateOptions>();
     CLI::App* check = app.add_subcommand(
         "check", "Check a firmware file for a printer as the window does when a file is chosen");
-    AddCommonOptions(check, checkOptions->common);
+    AddCommonOptions(check, checkOptions->common, true);
     check->add_option("--printer", checkOptions->printer, "Number from list, or device path")
         ->required();
     check->add_option("file", checkOptions->file, "Firmware file")->required();
@@ -634,7 +694,7 @@ void RegisterUpdateCommands(CLI::App& app, CliContext& context) {
     auto updateOptions = std::make_shared<UpdateOptions>();
     CLI::App* update =
         app.add_subcommand("update", "Check a firmware file, then send it to the printer");
-    AddCommonOptions(update, updateOptions->common);
+    AddCommonOptions(update, updateOptions->common, true);
     update->add_option("--printer", updateOptions->printer, "Number from list, or device path");
     update->add_flag("--all", updateOptions->all,
                      "Update every listed printer whose print head accepts the file, at once");
