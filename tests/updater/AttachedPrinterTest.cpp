@@ -56,6 +56,42 @@ TEST(AttachedPrinter, IdentityQueriesFollowTheDeviceIdAndDescription) {
     EXPECT_EQ(platform::GetLastError(), platform::kErrorInvalidParameter);
 }
 
+// The head named by PHD:, or the description's default head when PHD: is absent or empty; values
+// are cut to 255 bytes by the parse, so a long PHD: names no head and a long VER: still reads.
+TEST(AttachedPrinter, HeadAndVersionFallbacks) {
+    simulator::UmockdevPrinterHost host;
+    const std::string longHead(300, 'H');
+    const std::string longVersion(400, '7');
+    const struct {
+        const char* name;
+        std::string deviceId;
+        bool defaultHead;
+        std::string identity;
+    } cases[] = {
+        {"PHD absent", "VER:1.0;", true, "5001|Test 1|1.0|TH1|bin,fw,|000"},
+        {"PHD empty", "VER:1.0;PHD:;", true, "5001|Test 1|1.0|TH1|bin,fw,|000"},
+        {"PHD too long", "VER:1.0;PHD:" + longHead + ";", true,
+         "5001|Test 1|1.0|" + longHead.substr(0, 255) + "|?|000"},
+        {"PHD names no head", "VER:1.0;PHD:ZZ;", true, "5001|Test 1|1.0|ZZ|?|000"},
+        {"no default head", "VER:1.0;", false, "5001|Test 1|1.0|?|?|000"},
+        {"VER of 400 bytes", "VER:" + longVersion + ";", true,
+         "5001|Test 1|" + longVersion.substr(0, 255) + "|TH1|bin,fw,|000"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        IdentifiedPrinter* identified =
+            MakeIdentified(host.AddPrinter(Config("MFG:Orvane;MDL:Test 1;" + c.deviceId)), {});
+        if (!c.defaultHead) {
+            identified->description.defaultHead = "TH9";
+        }
+        AttachedPrinter printer(identified);
+        ASSERT_TRUE(printer.Open());
+        EXPECT_EQ(Identity(printer), c.identity);
+        EXPECT_EQ(printer.AcceptsFirmwareFileName(L"RVX2_1.bin"),
+                  c.identity.find("bin") != std::string::npos);
+    }
+}
+
 TEST(AttachedPrinter, WithoutDescriptionEveryRequestFails) {
     AttachedPrinter printer(nullptr);
     PrinterStatusRecord status;
