@@ -16,38 +16,7 @@
 #include "tests/Halden/XmlTestFiles.h"
 #include "tests/device/SimulatedPrinters.h"
 
-// ThreadSanitizer's runtime brings its own operator new; this program is not run under it.
-#if defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define REFLASHER_NO_ALLOCATION_FAULTS
-#endif
-#endif
-
-#ifndef REFLASHER_NO_ALLOCATION_FAULTS
-// The next allocation of this size on the thread that set it fails with std::bad_alloc.
-thread_local std::size_t failingAllocationSize = 0;
-
-void* operator new(std::size_t size) {
-    if (size == failingAllocationSize) {
-        failingAllocationSize = 0;
-        throw std::bad_alloc();
-    }
-    if (void* memory = std::malloc(size == 0 ? 1 : size)) {
-        return memory;
-    }
-    throw std::bad_alloc();
-}
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    return std::malloc(size == 0 ? 1 : size);
-}
-// Not inlined, so that the compiler does not take free() for a mismatch of new.
-[[gnu::noinline]] void operator delete(void* memory) noexcept {
-    std::free(memory);
-}
-[[gnu::noinline]] void operator delete(void* memory, std::size_t) noexcept {
-    std::free(memory);
-}
-#endif
+#include "tests/AllocationFaults.h"
 
 namespace {
 
@@ -169,13 +138,13 @@ TEST_F(PrinterFinderTest, IdentifiesByDeviceIdNamesAndEnumeratesInOrder) {
 TEST_F(PrinterFinderTest, FailedAllocationLeavesThePrinterOutAndEnumerationGoesOn) {
     const std::wstring first = Add(WithId("MFG:Orvane;MDL:OP-A;"));
     const std::wstring second = Add(WithId("MFG:Orvane;MDL:OP B;"));
-    failingAllocationSize = sizeof(IdentifiedPrinter);
+    allocation_faults::FailNext(sizeof(IdentifiedPrinter), true);
     EXPECT_EQ(Identify(finder_, first), "");
-    EXPECT_EQ(failingAllocationSize, 0u);
-    failingAllocationSize = sizeof(IdentifiedPrinter);
+    EXPECT_EQ(allocation_faults::size.load(), 0u);
+    allocation_faults::FailNext(sizeof(IdentifiedPrinter), true);
     std::vector<IdentifiedPrinter*> printers;
     ASSERT_TRUE(finder_.EnumeratePrinters(printers));
-    EXPECT_EQ(failingAllocationSize, 0u);
+    EXPECT_EQ(allocation_faults::size.load(), 0u);
     ASSERT_EQ(printers.size(), 1u);
     EXPECT_STREQ(printers[0]->devicePath, second.c_str());
     delete printers[0];

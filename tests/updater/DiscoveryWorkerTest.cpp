@@ -22,40 +22,7 @@
 
 using namespace updater_test;
 
-// ThreadSanitizer's runtime brings its own operator new.
-#if defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define REFLASHER_NO_ALLOCATION_FAULTS
-#endif
-#endif
-
-#ifndef REFLASHER_NO_ALLOCATION_FAULTS
-// The next allocation of this size on a thread other than the test's own fails with
-// std::bad_alloc.
-std::atomic<std::size_t> failingAllocationSize{0};
-const std::thread::id testThread = std::this_thread::get_id();
-
-void* operator new(std::size_t size) {
-    std::size_t expected = size;
-    if (std::this_thread::get_id() != testThread &&
-        failingAllocationSize.compare_exchange_strong(expected, 0)) {
-        throw std::bad_alloc();
-    }
-    if (void* memory = std::malloc(size == 0 ? 1 : size)) {
-        return memory;
-    }
-    throw std::bad_alloc();
-}
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    return std::malloc(size == 0 ? 1 : size);
-}
-[[gnu::noinline]] void operator delete(void* memory) noexcept {
-    std::free(memory);
-}
-[[gnu::noinline]] void operator delete(void* memory, std::size_t) noexcept {
-    std::free(memory);
-}
-#endif
+#include "tests/AllocationFaults.h"
 
 namespace {
 
@@ -154,9 +121,9 @@ TEST_F(DiscoveryWorkerTest, AnErrorEscapingTheFinderStillSendsTheMessage) {
     // The run's copy of the directory is the only allocation of its size.
     const std::wstring directory(3001, L'd');
     worker.SetDirectory(directory);
-    failingAllocationSize = (directory.size() + 1) * sizeof(wchar_t);
+    allocation_faults::FailNext((directory.size() + 1) * sizeof(wchar_t), false);
     Discover(worker);
-    EXPECT_EQ(failingAllocationSize.load(), 0u);
+    EXPECT_EQ(allocation_faults::size.load(), 0u);
     EXPECT_TRUE(worker.GetPrinters().empty());
 #endif
 }
