@@ -4,7 +4,7 @@
 
 namespace platform {
 
-// Where workers post their window messages (the window handle of the design). Post must be
+// Where workers post their window messages (what a window handle is on Windows). Post must be
 // safe to call from any thread and must not block for long; the message is handled later on
 // the receiver's own thread.
 class MessageTarget {

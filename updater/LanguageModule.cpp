@@ -121,33 +121,49 @@ std::uint16_t LanguageModule::UserDefaultLanguageId() {
     return LanguageIdFromLocale(UserLocaleName());
 }
 
-std::wstring LanguageModule::ModuleName(std::uint16_t languageId) {
-    switch (languageId & 0x3FF) {
-        case 0x04:
-            return (languageId & 0xFC00) == 0x0400 ? L"Reflasher_chh.DLL" : L"Reflasher_chs.DLL";
-        case 0x05:
-            return L"Reflasher_csy.DLL";
-        case 0x07:
-            return L"Reflasher_deu.DLL";
-        case 0x0A:
-            return L"Reflasher_esp.DLL";
-        case 0x0C:
-            return L"Reflasher_fra.DLL";
-        case 0x10:
-            return L"Reflasher_ita.DLL";
-        case 0x11:
-            return L"Reflasher_jpn.DLL";
-        case 0x12:
-            return L"Reflasher_kor.DLL";
-        case 0x15:
-            return L"Reflasher_plk.DLL";
-        case 0x16:
-            return L"Reflasher_ptb.DLL";
-        case 0x19:
-            return L"Reflasher_rus.DLL";
-        case 0x1F:
-            return L"Reflasher_trk.DLL";
-        default:
-            return L"Reflasher_enu.DLL";
+namespace {
+
+// The languages with a module of their own, by primary language id: the module's three-letter
+// name and the locale name of Qt's own translations for that language.
+struct ModuleLanguage {
+    std::uint16_t primary;
+    const wchar_t* module;
+    const char* qtLocale;
+};
+
+constexpr ModuleLanguage kModuleLanguages[] = {
+    {0x05, L"csy", "cs"},    {0x07, L"deu", "de"}, {0x0A, L"esp", "es"}, {0x0C, L"fra", "fr"},
+    {0x10, L"ita", "it"},    {0x11, L"jpn", "ja"}, {0x12, L"kor", "ko"}, {0x15, L"plk", "pl"},
+    {0x16, L"ptb", "pt_BR"}, {0x19, L"rus", "ru"}, {0x1F, L"trk", "tr"},
+};
+
+// Chinese is one primary language with two modules: Traditional for Taiwan (sublanguage 1),
+// Simplified for every other territory.
+constexpr ModuleLanguage kTraditionalChinese = {kChinesePrimary, L"chh", "zh_TW"};
+constexpr ModuleLanguage kSimplifiedChinese = {kChinesePrimary, L"chs", "zh_CN"};
+
+const ModuleLanguage* FindModuleLanguage(std::uint16_t languageId) {
+    const auto primary = static_cast<std::uint16_t>(languageId & 0x3FF);
+    if (primary == kChinesePrimary) {
+        return (languageId & 0xFC00) == 0x0400 ? &kTraditionalChinese : &kSimplifiedChinese;
     }
+    for (const ModuleLanguage& language : kModuleLanguages) {
+        if (language.primary == primary) {
+            return &language;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+std::wstring LanguageModule::ModuleName(std::uint16_t languageId) {
+    const ModuleLanguage* language = FindModuleLanguage(languageId);
+    return std::wstring(L"Reflasher_") + (language != nullptr ? language->module : L"enu") +
+           L".DLL";
+}
+
+std::string LanguageModule::QtLocaleName(std::uint16_t languageId) {
+    const ModuleLanguage* language = FindModuleLanguage(languageId);
+    return language != nullptr ? language->qtLocale : "";
 }

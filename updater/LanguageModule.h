@@ -23,4 +23,8 @@ public:
     // The module file name, e.g. L"Reflasher_deu.DLL"; languages without a module of their own
     // get L"Reflasher_enu.DLL".
     static std::wstring ModuleName(std::uint16_t languageId);
+
+    // The locale name of Qt's own translations (qtbase_<name>.qm) for the language of the module
+    // that ModuleName chooses, e.g. "de" or "zh_TW"; empty for the English module.
+    static std::string QtLocaleName(std::uint16_t languageId);
 };

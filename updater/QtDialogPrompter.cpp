@@ -13,7 +13,9 @@ QString QtDialogPrompter::NameFilter(const QString& filter) {
 bool QtDialogPrompter::GetOpenFileName(QWidget* owner, const QString& filter,
                                        const QString& /*initialName*/, QString& path) {
     // The name filter already limits the listing to the patterns, which the Windows dialog
-    // needed the initial name for.
+    // needed the initial name for. Where the platform offers the desktop's own file dialog (a
+    // platform theme such as GTK's, or the desktop portal) this one shows as that; elsewhere it
+    // is Qt's, in the language of the installed Qt translation.
     QFileDialog dialog(owner);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);

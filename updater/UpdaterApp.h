@@ -5,7 +5,8 @@
 class QtPrompter;
 
 // The program's start-up: chooses the language module by the user's locale, makes it the source
-// of every template, string and icon, runs the updater dialog modally and ends when it closes.
+// of every template, string and icon, installs Qt's own translation for that language (when
+// installed), runs the updater dialog modally and ends when it closes.
 // There is no fallback module: without it there is no template, so no window.
 class UpdaterApp {
 public:

@@ -501,7 +501,16 @@ void UpdaterDialog::closeEvent(QCloseEvent* event) {
 void UpdaterDialog::keyPressEvent(QKeyEvent* event) {
     if (event->modifiers() == Qt::NoModifier || event->modifiers() == Qt::KeypadModifier) {
         if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-            accept();
+            // A push button with the focus takes Enter for itself, as it takes Space; the
+            // template's buttons are not auto-default, so the key comes here. Anywhere else Enter
+            // closes. The buttons are disabled while an update runs, so then Enter always meets
+            // the refusal of the close handling.
+            auto* button = qobject_cast<QPushButton*>(focusWidget());
+            if (button != nullptr && button->isEnabled()) {
+                button->click();
+            } else {
+                accept();
+            }
             return;
         }
     }

@@ -51,7 +51,8 @@ signals:
 
 public slots:
     // Escape, Enter and the window's close all go through the close handling, so that none of
-    // them can end the dialog while an update uses its image and printer.
+    // them can end the dialog while an update uses its image and printer. Enter on a focused
+    // push button clicks that button instead.
     void accept() override;
     void reject() override;
 

@@ -1,11 +1,12 @@
-// Draws icon 128 of the language modules: an Orvane printer with an update badge, 256 x 256,
-// written as PNG to the path given.
+// Draws icon 128 of the language modules: an Orvane printer with an update badge, 256 x 256 by
+// default or SIZE x SIZE (the desktop's icon sizes), written as PNG to the path given.
 #include <QGuiApplication>
 #include <QImage>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -69,15 +70,18 @@ void DrawIcon(QPainter& p) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: orvane_icon OUTPUT.png\n");
+    const int size = argc == 3 ? std::atoi(argv[2]) : 256;
+    if (argc < 2 || argc > 3 || size < 16 || size > 1024) {
+        std::fprintf(stderr, "usage: orvane_icon OUTPUT.png [SIZE]\n");
         return 2;
     }
     QGuiApplication app(argc, argv);
-    QImage image(256, 256, QImage::Format_ARGB32_Premultiplied);
+    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     {
+        // Drawn on a 256-unit canvas, so every size shows the same picture.
         QPainter painter(&image);
+        painter.scale(size / 256.0, size / 256.0);
         DrawIcon(painter);
     }
     if (!image.save(QString::fromLocal8Bit(argv[1]), "PNG")) {

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "updater/LanguageModule.h"
@@ -10,17 +11,23 @@
 namespace {
 
 TEST(LanguageModuleTest, EveryRowOfTheTable) {
-    const std::vector<std::pair<std::uint16_t, std::wstring>> rows = {
-        {0x0404, L"chh"}, {0x0804, L"chs"}, {0x0C04, L"chs"}, {0x1004, L"chs"}, {0x1404, L"chs"},
-        {0x0004, L"chs"}, {0x0405, L"csy"}, {0x0407, L"deu"}, {0x0807, L"deu"}, {0x0C07, L"deu"},
-        {0x040A, L"esp"}, {0x0C0A, L"esp"}, {0x040C, L"fra"}, {0x0C0C, L"fra"}, {0x0410, L"ita"},
-        {0x0411, L"jpn"}, {0x0412, L"kor"}, {0x0415, L"plk"}, {0x0416, L"ptb"}, {0x0816, L"ptb"},
-        {0x0419, L"rus"}, {0x041F, L"trk"}, {0x0409, L"enu"}, {0x0809, L"enu"}, {0x0413, L"enu"},
-        {0x0000, L"enu"}, {0x041D, L"enu"}, {0x0422, L"enu"},
+    // Language id, its module, and the locale of Qt's own translations for that module.
+    const std::vector<std::tuple<std::uint16_t, std::wstring, std::string>> rows = {
+        {0x0404, L"chh", "zh_TW"}, {0x0804, L"chs", "zh_CN"}, {0x0C04, L"chs", "zh_CN"},
+        {0x1004, L"chs", "zh_CN"}, {0x1404, L"chs", "zh_CN"}, {0x0004, L"chs", "zh_CN"},
+        {0x0405, L"csy", "cs"},    {0x0407, L"deu", "de"},    {0x0807, L"deu", "de"},
+        {0x0C07, L"deu", "de"},    {0x040A, L"esp", "es"},    {0x0C0A, L"esp", "es"},
+        {0x040C, L"fra", "fr"},    {0x0C0C, L"fra", "fr"},    {0x0410, L"ita", "it"},
+        {0x0411, L"jpn", "ja"},    {0x0412, L"kor", "ko"},    {0x0415, L"plk", "pl"},
+        {0x0416, L"ptb", "pt_BR"}, {0x0816, L"ptb", "pt_BR"}, {0x0419, L"rus", "ru"},
+        {0x041F, L"trk", "tr"},    {0x0409, L"enu", ""},      {0x0809, L"enu", ""},
+        {0x0413, L"enu", ""},      {0x0000, L"enu", ""},      {0x041D, L"enu", ""},
+        {0x0422, L"enu", ""},
     };
-    for (const auto& [id, language] : rows) {
+    for (const auto& [id, language, qtLocale] : rows) {
         EXPECT_EQ(LanguageModule::ModuleName(id), L"Reflasher_" + language + L".DLL")
             << std::hex << id;
+        EXPECT_EQ(LanguageModule::QtLocaleName(id), qtLocale) << std::hex << id;
     }
 }
 

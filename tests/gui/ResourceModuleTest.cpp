@@ -1,12 +1,23 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QGlyphRun>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QLabel>
+#include <QLibraryInfo>
+#include <QMessageBox>
 #include <QPalette>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTextLayout>
 #include <QTimer>
 #include <QWidget>
 #include <memory>
@@ -71,6 +82,64 @@ TEST(ResourceModuleTest, EveryLanguageModuleIsCompleteAndTranslated) {
     }
 }
 
+// Whether every character of text has a glyph in the font Qt draws it with, fallback fonts
+// included: a character that no installed font covers is laid out as glyph 0 (an empty box).
+bool EveryGlyphDrawn(QString text, const QFont& font) {
+    text.replace('\n', ' ');
+    QTextLayout layout(text, font);
+    layout.beginLayout();
+    layout.createLine();
+    layout.endLayout();
+    for (const QGlyphRun& run : layout.glyphRuns()) {
+        if (run.glyphIndexes().contains(0)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+TEST(ResourceModuleTest, EveryTextOfEveryModuleHasItsGlyphs) {
+    // The dialogs' font and the bold one of the window's headings.
+    QFont heading(QStringLiteral("Arial"));
+    heading.setStyleHint(QFont::SansSerif);
+    heading.setPixelSize(18);
+    heading.setWeight(QFont::Bold);
+    const QFont fonts[] = {QApplication::font(), heading};
+
+    for (const char* language : kLanguages) {
+        SCOPED_TRACE(language);
+        QtResourceModule module;
+        ASSERT_TRUE(module.Load(ModulePath(language)));
+        QByteArray json;
+        ASSERT_TRUE(module.ReadFile("strings.json", json));
+        QStringList texts;
+        for (const QJsonValue& value : QJsonDocument::fromJson(json).object()) {
+            texts << value.toString();
+        }
+        for (std::uint32_t id : {102, 135}) {
+            std::unique_ptr<QWidget> form(module.LoadTemplate(id, nullptr));
+            ASSERT_NE(form, nullptr);
+            texts << form->windowTitle();
+            for (const QLabel* label : form->findChildren<QLabel*>()) {
+                texts << label->text();
+            }
+            for (const QAbstractButton* button : form->findChildren<QAbstractButton*>()) {
+                texts << button->text();
+            }
+        }
+        ASSERT_GT(texts.size(), 20);
+        QStringList undrawn;
+        for (const QString& text : texts) {
+            for (const QFont& font : fonts) {
+                if (!EveryGlyphDrawn(text, font)) {
+                    undrawn << text + " (" + font.family() + ")";
+                }
+            }
+        }
+        EXPECT_TRUE(undrawn.isEmpty()) << undrawn.join("\n").toStdString();
+    }
+}
+
 TEST(ResourceModuleTest, ModulesAndLookupsFailCleanly) {
     QtResourceModule module;
     EXPECT_FALSE(module.Load(ProgramDir() + "/Reflasher_xxx.DLL"));
@@ -106,6 +175,24 @@ TEST(ResourceModuleTest, FilterAndCounterTexts) {
     EXPECT_EQ(UpdaterDialog::FormatCounter("Heron 10 #%i", 3), "Heron 10 #3");
     EXPECT_EQ(UpdaterDialog::FormatCounter("100%% Plover %s (%d) %d", 1), "100% Plover %s (1) %d");
     EXPECT_EQ(UpdaterDialog::FormatCounter("Odd 5% (%d)%", 4), "Odd 5% (4)%");
+}
+
+TEST(ResourceModuleTest, TheFileDialogMayBeTheDesktopsOwn) {
+    QtDialogPrompter prompter;
+    bool nativeAllowed = false;
+    QStringList filters;
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        nativeAllowed = !dialog->testOption(QFileDialog::DontUseNativeDialog);
+        filters = dialog->nameFilters();
+        dialog->reject();
+    });
+    QString path;
+    EXPECT_FALSE(prompter.GetOpenFileName(nullptr, "Firmware Upgrade File (*.bin;*.fwu)||",
+                                          "*.bin;*.fwu", path));
+    EXPECT_TRUE(nativeAllowed);
+    EXPECT_EQ(filters, QStringList{"Firmware Upgrade File (*.bin *.fwu)"});
 }
 
 class AppTest : public ::testing::Test {
@@ -166,6 +253,32 @@ TEST_F(AppTest, RunsTheDialogInTheUsersLanguage) {
     EXPECT_EQ(background, QColor(Qt::white));
     EXPECT_EQ(text, QColor(Qt::black));
     EXPECT_TRUE(hasIcon);
+}
+
+TEST_F(AppTest, QtsOwnDialogsSpeakTheModulesLanguage) {
+    const QString translations = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    if (!QFile::exists(translations + "/qtbase_de.qm")) {
+        // Without Qt's translations the buttons are English by right; CI must have them.
+        ASSERT_EQ(getenv("CI"), nullptr) << "qtbase_de.qm missing: run scripts/install-deps";
+        GTEST_SKIP() << "qt6-translations-l10n is not installed";
+    }
+    setenv("LANG", "de_DE.UTF-8", 1);
+    UpdaterApp app;
+    app.SetModuleDirectory(ProgramDir());
+    QString yes;
+    QTimer::singleShot(0, [&] {
+        QMessageBox box(QMessageBox::Question, "", "", QMessageBox::Yes | QMessageBox::No);
+        yes = box.button(QMessageBox::Yes)->text();
+        QApplication::activeModalWidget()->close();
+    });
+    EXPECT_EQ(app.Run(), 0);
+    EXPECT_EQ(yes.remove('&'), "Ja");
+    // Gone with the program's run.
+    EXPECT_EQ(QMessageBox(QMessageBox::Question, "", "", QMessageBox::Yes)
+                  .button(QMessageBox::Yes)
+                  ->text()
+                  .remove('&'),
+              "Yes");
 }
 
 }  // namespace

@@ -378,6 +378,37 @@ TEST_F(UpdaterDialogTest, CloseEscapeAndEnterAreRefusedWhileUpdating) {
     EXPECT_FALSE(dialog_->isVisible());
 }
 
+TEST_F(UpdaterDialogTest, EnterClicksTheFocusedButtonAndClosesElsewhere) {
+    AddPrinter(kHeron10);
+    Open();
+    const std::pair<Qt::Key, Qt::KeyboardModifier> enterKeys[] = {
+        {Qt::Key_Return, Qt::NoModifier}, {Qt::Key_Enter, Qt::KeypadModifier}};
+    for (const auto& [key, modifier] : enterKeys) {
+        SCOPED_TRACE(key);
+        // The file button opens the file dialog (cancelled here) and the window stays.
+        prompter_.files = {QString()};
+        ChooseButton()->setFocus();
+        QTest::keyClick(ChooseButton(), key, modifier);
+        EXPECT_TRUE(prompter_.files.empty());
+        QCoreApplication::sendPostedEvents(dialog_.get());
+        EXPECT_TRUE(dialog_->isVisible());
+    }
+    // The update button asks for confirmation (declined).
+    Choose(File("HERON_210.fw", FirmwareBytes(2, 1, 0, 0)));
+    prompter_.shown.clear();
+    prompter_.answers = {QDialog::Rejected};
+    UpdateButton()->setFocus();
+    QTest::keyClick(UpdateButton(), Qt::Key_Return);
+    EXPECT_EQ(prompter_.shown, std::vector<QString>{"135"});
+    EXPECT_TRUE(dialog_->isVisible());
+
+    // On the list Enter closes the window.
+    List()->setFocus();
+    QTest::keyClick(List(), Qt::Key_Return);
+    QCoreApplication::sendPostedEvents(dialog_.get());
+    EXPECT_FALSE(dialog_->isVisible());
+}
+
 TEST_F(UpdaterDialogTest, ProgressFollowsTheBytesAndIgnoresAZeroTotal) {
     Open();
     auto* bar = Control<QProgressBar>(1018);

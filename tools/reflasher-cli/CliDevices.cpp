@@ -1,3 +1,6 @@
+#include <grp.h>
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -53,14 +56,36 @@ std::string Narrow(const std::wstring& wide) {
     return platform::WideToNarrow(wide, narrow) ? narrow : std::string("?");
 }
 
+// A printer node the user may not open: the two ways to be let in. The package's udev rule
+// gives the logged-in user access to Orvane printers only; the node's group gives access to
+// every printer on the machine.
+std::string AccessAdvice(const std::string& node) {
+    std::string group;
+    struct stat status {};
+    if (::stat(node.c_str(), &status) == 0) {
+        const struct group* entry = ::getgrgid(status.st_gid);
+        group = entry != nullptr ? "\"" + std::string(entry->gr_name) + "\""
+                                 : "with id " + std::to_string(status.st_gid);
+    }
+    std::string advice =
+        "the device cannot be opened: permission denied. Install the reflasher package, whose "
+        "udev rule gives the logged-in user access to Orvane printers, then replug the printer "
+        "or run `sudo udevadm trigger`";
+    if (!group.empty()) {
+        advice += "; or join the group " + group + " that owns " + node + " (then log in again)";
+    }
+    return advice;
+}
+
 // What the port delivers, with the device closed again before identification opens it.
 void ReadDevice(const std::wstring& path, DeviceReport& report) {
     PrinterPort port;
     if (!port.Open(path.c_str())) {
         const std::uint32_t error = platform::GetLastError();
         report.held = error == EWOULDBLOCK || error == EBUSY;
-        report.reason = report.held ? "the device is held by another program"
-                                    : "the device cannot be opened: " + ErrorText(error);
+        report.reason = report.held       ? "the device is held by another program"
+                        : error == EACCES ? AccessAdvice(report.devicePath)
+                                          : "the device cannot be opened: " + ErrorText(error);
         return;
     }
     std::string text;
