@@ -4,7 +4,7 @@
 check_package.py BUILD_DIR WEND_XML SCRATCH_DIR
 
 lintian finds no error; the unpacked programs, started through their links in usr/bin, find
-the files beside them; the udev rule names exactly the printers of the shipped Wend.xml; the
+the files beside them and emulated printers; the udev rule names exactly the printers of the shipped Wend.xml; the
 menu entry and the AppStream file validate; the simulator stays out of the package.
 """
 import glob
@@ -61,6 +61,30 @@ def main():
     listing = run(cli, "descriptions", "--json", capture_output=True).stdout
     if "Kestrel" not in listing:
         fail("descriptions did not load the installed Wend.xml")
+
+    # Among emulated printers (the build's simulator, which is not in the package), the
+    # unpacked programs find them: the CLI lists one, the window stays open in two languages
+    # (it ends at once with status 1 when it cannot load its language module).
+    simulator = os.path.join(build_dir, "bin", "orvane-printer-sim")
+    printer = "MFG:Orvane;MDL:Kestrel 200;VER:1.2.0.0;"
+    listed = run(simulator, "--printer", printer, "--", cli, "list", "--json",
+                 capture_output=True).stdout
+    if "Kestrel 200" not in listed:
+        fail(f"the unpacked reflasher-cli lists no emulated printer: {listed}")
+    window = os.path.join(root, "usr/bin/reflasher")
+    for language in ("de", "ru"):
+        environment = dict(os.environ, QT_QPA_PLATFORM="offscreen", LANGUAGE=language)
+        running = subprocess.Popen([simulator, "--printer", printer, "--", window],
+                                   env=environment, stderr=subprocess.PIPE, text=True)
+        try:
+            running.wait(timeout=5)
+            fail(f"reflasher ({language}) ended with status {running.returncode}: "
+                 f"{running.stderr.read()}")
+        except subprocess.TimeoutExpired:
+            print(f"reflasher ({language}) is open", flush=True)
+        # The simulator passes the termination on to the window and removes its testbed.
+        running.terminate()
+        running.wait(timeout=60)
 
     expected = set()
     for printer in ET.parse(wend_xml).getroot().iter("printer"):
