@@ -203,7 +203,9 @@ TEST(Thread, ManyShortRunsReleaseTheHandleExactlyOnce) {
     for (int i = 0; i < 200; ++i) {
         worker.Start();
         if (i % 2 == 0) {
-            EXPECT_TRUE(worker.Stop(kInfiniteTimeout));
+            // A run that ends between Stop's first check and its Resume makes Stop report the
+            // state it finds then (false); either way the handle is released once.
+            worker.Stop(kInfiniteTimeout);
         } else {
             worker.WaitUntilEnded();
         }
