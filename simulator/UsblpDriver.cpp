@@ -252,12 +252,14 @@ void UsblpDriver::Write(ClientKey client, const std::uint8_t* data, std::size_t 
             restart = present_ && model_.TakeRestart();
         }
     }
+    // A printer that restarts has left the bus by the time the writer learns that EndCommand
+    // went out, so that nothing can find it still there with the firmware it is restarting to.
+    if (restart && onRestart_) {
+        onRestart_();
+    }
     Run(after);
     if (vanished && onVanish_) {
         onVanish_();
-    }
-    if (restart && onRestart_) {
-        scheduler_.After(0, onRestart_);
     }
 }
 

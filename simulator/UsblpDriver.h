@@ -38,7 +38,7 @@ public:
     using Completion = std::function<void(ssize_t)>;
 
     // onVanish runs (without the lock) when the printer leaves the bus by itself; onRestart when
-    // it restarts after a flash. Both may be empty.
+    // it restarts after a flash, before the EndCommand write completes. Both may be empty.
     UsblpDriver(PrinterModel& model, Scheduler& scheduler, std::function<void()> onVanish,
                 std::function<void()> onRestart);
     ~UsblpDriver();
