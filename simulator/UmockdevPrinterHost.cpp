@@ -218,6 +218,8 @@ struct UmockdevPrinterHost::Impl {
     bool closing = false;
     // What umockdev made of each node path ever used (a pseudo-terminal it keeps open).
     std::map<std::string, std::string> nodeTargets;
+    // The binding whose handler listens on each node path.
+    std::map<std::string, Binding*> attachedAt;
     // Declared last: destroyed first, so that no timed task outlives what it points at.
     std::unique_ptr<Scheduler> scheduler = std::make_unique<Scheduler>();
 
@@ -250,6 +252,16 @@ struct UmockdevPrinterHost::Impl {
     // Puts the device's node on the bus at its minor, answered by its current driver.
     bool Plug(Device& device) {
         device.devicePath = "/dev/usb/" + NodeName(device);
+        // The handler of an earlier device on this node goes now (see Unplug).
+        const auto earlier = attachedAt.find(device.devicePath);
+        if (earlier != attachedAt.end()) {
+            umockdev_testbed_detach_ioctl(testbed, device.devicePath.c_str(), nullptr);
+            earlier->second->attached = false;
+            attachedAt.erase(earlier);
+            unlink(
+                (std::string(umockdev_testbed_get_root_dir(testbed)) + "/ioctl" + device.devicePath)
+                    .c_str());
+        }
         const auto used = nodeTargets.find(device.devicePath);
         GError* failure = nullptr;
         if (!umockdev_testbed_add_from_string(
@@ -288,6 +300,7 @@ struct UmockdevPrinterHost::Impl {
             return false;
         }
         attached.attached = true;
+        attachedAt[device.devicePath] = &attached;
         presenceChanged.notify_all();
         return true;
     }
@@ -297,10 +310,6 @@ struct UmockdevPrinterHost::Impl {
         if (device.minor < 0) {
             return;
         }
-        if (!device.bindings.empty() && device.bindings.back()->attached) {
-            umockdev_testbed_detach_ioctl(testbed, device.devicePath.c_str(), nullptr);
-            device.bindings.back()->attached = false;
-        }
         const std::string root = umockdev_testbed_get_root_dir(testbed);
         const std::string node = NodeName(device);
         char target[4096];
@@ -309,7 +318,10 @@ struct UmockdevPrinterHost::Impl {
         if (length > 0) {
             nodeTargets[device.devicePath] = std::string(target, static_cast<std::size_t>(length));
         }
-        // The node first: only its own removal takes the /dev entry away.
+        // The node first: only its own removal takes the /dev entry away. Its handler stays
+        // attached until the node path is used again: an open racing the unplug then reaches the
+        // unplugged driver (ENODEV) instead of a socket nobody listens on, which umockdev's
+        // preload answers by ending the program.
         umockdev_testbed_remove_device(
             testbed, ("/sys" + InterfacePath(device.port) + "/usbmisc/" + node).c_str());
         umockdev_testbed_remove_device(testbed, ("/sys" + UsbPath(device.port)).c_str());
@@ -319,10 +331,9 @@ struct UmockdevPrinterHost::Impl {
         const std::string interface = usb + ":1.0";
         for (const std::string& leftover :
              {root + "/dev/usb/" + node, root + "/dev/.node/usb_" + node,
-              root + "/sys/dev/char/" + dev, root + "/ioctl/dev/usb/" + node,
-              root + "/sys/class/usbmisc/" + node, root + "/sys/class/usb/" + usb,
-              root + "/sys/class/usb/" + interface, root + "/sys/bus/usb/devices/" + usb,
-              root + "/sys/bus/usb/devices/" + interface}) {
+              root + "/sys/dev/char/" + dev, root + "/sys/class/usbmisc/" + node,
+              root + "/sys/class/usb/" + usb, root + "/sys/class/usb/" + interface,
+              root + "/sys/bus/usb/devices/" + usb, root + "/sys/bus/usb/devices/" + interface}) {
             unlink(leftover.c_str());
         }
         device.minor = -1;
