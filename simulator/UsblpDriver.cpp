@@ -211,16 +211,7 @@ void UsblpDriver::Write(ClientKey client, const std::uint8_t* data, std::size_t 
                     pendingWritten_ = written;
                     if (unplugAfterMs > 0) {
                         scheduler_.After(unplugAfterMs, [this] {
-                            Actions later;
-                            {
-                                std::lock_guard<std::mutex> lock(mutex_);
-                                if (!present_) {
-                                    return;
-                                }
-                                UnplugLocked(later);
-                            }
-                            Run(later);
-                            if (onVanish_) {
+                            if (Unplug() && onVanish_) {
                                 onVanish_();
                             }
                         });
@@ -302,16 +293,17 @@ void UsblpDriver::UnplugLocked(Actions& after) {
     }
 }
 
-void UsblpDriver::Unplug() {
+bool UsblpDriver::Unplug() {
     Actions after;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (!present_) {
-            return;
+            return false;
         }
         UnplugLocked(after);
     }
     Run(after);
+    return true;
 }
 
 bool UsblpDriver::ReadWaiting() const {

@@ -59,7 +59,8 @@ public:
     int DeviceId(ClientKey client, std::uint8_t* buffer, std::size_t size);
 
     // The printer leaves the bus. Requests in flight fail with ENODEV; onVanish is not called.
-    void Unplug();
+    // False when it had left already.
+    bool Unplug();
     bool Present() const;
     // Whether a read waits for the printer's answer now.
     bool ReadWaiting() const;
