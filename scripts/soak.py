@@ -23,6 +23,10 @@ SLOW = {"no-ack", "wrong-stage", "busy-forever"}
 # With a printer that answers only with news these leave the read waiting for good.
 WAITS_ON_NEWS = {"no-ack", "wrong-stage", "short-record", "zero-length-read"}
 STAGE_LIMITS_S = 60 + 5 + 60
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+# What a sanitizer build prints when it finds a fault, a leak included (at the program's exit).
+SANITIZER_REPORTS = ("ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:",
+                     "LeakSanitizer has encountered", "WARNING: ThreadSanitizer")
 
 
 def crc16(data):
@@ -149,6 +153,18 @@ def check(document, events, status, transcript, elapsed):
     return breaches
 
 
+def sanitizer_environment(fd_report):
+    """The environment of a run: sanitizer options as the tests use them (harmless in a plain
+    build) and the simulator shim's report of descriptors left open at the updater's exit."""
+    environment = dict(os.environ)
+    environment.setdefault("ASAN_OPTIONS", "verify_asan_link_order=0:detect_leaks=1")
+    environment.setdefault("LSAN_OPTIONS", "suppressions=" +
+                           os.path.join(ROOT, "tests", "lsan.supp") + ":print_suppressions=0")
+    environment.setdefault("UBSAN_OPTIONS", "print_stacktrace=1")
+    environment["ORVANE_SIM_FD_REPORT"] = fd_report
+    return environment
+
+
 def main():
     bin_dir, count, seed = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
     slow_faults = os.environ.get("SOAK_SLOW_FAULTS", "1") != "0"
@@ -167,10 +183,14 @@ def main():
                        "--transcript", transcript_path, "--",
                        os.path.join(bin_dir, "reflasher-cli"), "update", "--all", "--json",
                        "--yes", "--allow-older", "--reboot-wait", "10", path]
+            fd_report = os.path.join(folder, "descriptors.txt")
+            if os.path.exists(fd_report):
+                os.remove(fd_report)
             begin = time.monotonic()
             try:
                 result = subprocess.run(command, capture_output=True, text=True,
-                                        timeout=STAGE_LIMITS_S + 120, stdin=subprocess.DEVNULL)
+                                        timeout=STAGE_LIMITS_S + 120, stdin=subprocess.DEVNULL,
+                                        env=sanitizer_environment(fd_report))
                 status, output, errors = result.returncode, result.stdout, result.stderr
             except subprocess.TimeoutExpired as expired:
                 status, output, errors = None, expired.stdout or "", expired.stderr or ""
@@ -195,6 +215,13 @@ def main():
                 breaches.append(f"no transcript (status {status})")
             else:
                 breaches = check(document, events, status, transcript, elapsed)
+            reports = [r for r in SANITIZER_REPORTS if r in (errors or "")]
+            if reports:
+                breaches.append("the sanitizer reported " + ", ".join(reports))
+            if os.path.exists(fd_report):
+                with open(fd_report) as lost:
+                    breaches.append("descriptors left open at the updater's exit: " +
+                                    lost.read().strip().replace("\n", "; "))
             outcomes[status] = outcomes.get(status, 0) + 1
             if breaches:
                 print(f"run {run} breached (replay: scripts/soak 1 {seed + run}):")

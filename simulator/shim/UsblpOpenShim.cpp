@@ -4,6 +4,11 @@
 // another descriptor has the node, ENODEV once the printer is gone) and fails the open with it;
 // it also reports the open's flags (O_NONBLOCK changes what read does) and each close before the
 // descriptor goes, so that a quick reopen is not refused. Other files pass through untouched.
+//
+// With ORVANE_SIM_FD_REPORT naming a file, the shim also appends to it, at the process's exit,
+// every descriptor open then that was not open at its start ("<pid> <fd> <target>"), so that a
+// soak can tell a descriptor the program lost.
+#include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -12,8 +17,11 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
+#include <string>
 
 #include "simulator/UsblpShimRequests.h"
 
@@ -58,6 +66,57 @@ int Admit(int fd, const char* path, int flags) {
     }
     errno = saved;
     return fd;
+}
+
+std::set<int> OpenDescriptors() {
+    std::set<int> open;
+    if (DIR* folder = opendir("/proc/self/fd")) {
+        const int own = dirfd(folder);
+        while (const dirent* entry = readdir(folder)) {
+            const int fd = std::atoi(entry->d_name);
+            if (entry->d_name[0] != '.' && fd != own) {
+                open.insert(fd);
+            }
+        }
+        closedir(folder);
+    }
+    return open;
+}
+
+// Descriptors open before main; null without a report to write.
+std::set<int>* startDescriptors = nullptr;
+
+__attribute__((constructor)) void NoteStartDescriptors() {
+    if (std::getenv("ORVANE_SIM_FD_REPORT") != nullptr) {
+        startDescriptors = new std::set<int>(OpenDescriptors());
+    }
+}
+
+__attribute__((destructor)) void ReportLostDescriptors() {
+    const char* report = std::getenv("ORVANE_SIM_FD_REPORT");
+    if (startDescriptors == nullptr || report == nullptr) {
+        return;
+    }
+    std::string lines;
+    for (const int fd : OpenDescriptors()) {
+        if (startDescriptors->count(fd) != 0) {
+            continue;
+        }
+        char target[512] = {};
+        const std::string link = "/proc/self/fd/" + std::to_string(fd);
+        if (readlink(link.c_str(), target, sizeof target - 1) < 0) {
+            std::strcpy(target, "?");
+        }
+        lines += std::to_string(getpid()) + " " + std::to_string(fd) + " " + target + "\n";
+    }
+    if (!lines.empty()) {
+        if (FILE* out = std::fopen(report, "a")) {
+            std::fputs(lines.c_str(), out);
+            std::fclose(out);
+        }
+    }
+    delete startDescriptors;
+    startDescriptors = nullptr;
 }
 
 mode_t ModeArgument(int flags, va_list arguments) {
