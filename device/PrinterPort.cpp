@@ -3,18 +3,17 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/DeviceFile.h"
 #include "platform/LastError.h"
 
 namespace {
 
 // A missing buffer is checked before a closed port, each with its own last error.
-bool CanTransfer(int file, const void* buffer) {
+bool CanTransfer(const platform::DeviceConnection* connection, const void* buffer) {
     if (buffer == nullptr) {
         platform::SetLastError(platform::kErrorInvalidParameter);
         return false;
     }
-    if (file == platform::kNoDeviceFile) {
+    if (connection == nullptr) {
         platform::SetLastError(EBADF);
         return false;
     }
@@ -23,41 +22,35 @@ bool CanTransfer(int file, const void* buffer) {
 
 }  // namespace
 
-PrinterPort::PrinterPort() : file_(platform::kNoDeviceFile) {}
+PrinterPort::PrinterPort() = default;
 
-PrinterPort::~PrinterPort() {
-    if (file_ != platform::kNoDeviceFile) {
-        platform::CloseDeviceFile(file_);
-    }
-}
+PrinterPort::~PrinterPort() = default;
 
 bool PrinterPort::Open(const wchar_t* devicePath) {
     if (devicePath == nullptr) {
         platform::SetLastError(platform::kErrorInvalidParameter);
         return false;
     }
-    if (file_ != platform::kNoDeviceFile) {
-        platform::CloseDeviceFile(file_);
-    }
-    file_ = platform::OpenDeviceFile(devicePath);
-    return file_ != platform::kNoDeviceFile;
+    connection_.reset();
+    connection_ = platform::DeviceConnection::Open(devicePath);
+    return connection_ != nullptr;
 }
 
 bool PrinterPort::Read(void* buffer, std::uint32_t& length) {
-    return CanTransfer(file_, buffer) && platform::ReadDeviceFile(file_, buffer, length);
+    return CanTransfer(connection_.get(), buffer) && connection_->Read(buffer, length);
 }
 
 bool PrinterPort::Write(const void* buffer, std::uint32_t& length) {
-    return CanTransfer(file_, buffer) && platform::WriteDeviceFile(file_, buffer, length);
+    return CanTransfer(connection_.get(), buffer) && connection_->Write(buffer, length);
 }
 
 bool PrinterPort::QueryDeviceId(std::string& text) {
-    if (file_ == platform::kNoDeviceFile) {
+    if (connection_ == nullptr) {
         platform::SetLastError(EBADF);
         return false;
     }
     std::string bytes;
-    if (!platform::QueryDeviceFileId(file_, bytes)) {
+    if (!connection_->QueryDeviceId(bytes)) {
         return false;
     }
     if (bytes.empty()) {

@@ -1,7 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+
+#include "platform/DeviceConnection.h"
 
 // The open device of one USB printer. It moves bytes and knows nothing of the printer's
 // protocol. Every call blocks until the driver completes it; there are no time-outs. Failures
@@ -27,5 +30,5 @@ public:
     bool QueryDeviceId(std::string& text);
 
 private:
-    int file_;
+    std::unique_ptr<platform::DeviceConnection> connection_;
 };

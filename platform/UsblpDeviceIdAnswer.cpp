@@ -6,17 +6,22 @@ namespace platform {
 namespace {
 
 constexpr std::size_t kLengthPrefixSize = 2;
-constexpr std::size_t kMaxCopied = kLengthPrefixSize + kUsblpDeviceIdMaxBytes;
 
 }  // namespace
 
 bool DecodeUsblpDeviceIdAnswer(const unsigned char* answer, std::size_t size, std::string& bytes) {
+    return DecodeDeviceIdAnswer(answer, size, kUsblpDeviceIdMaxBytes, bytes);
+}
+
+bool DecodeDeviceIdAnswer(const unsigned char* answer, std::size_t size, std::size_t maxIdBytes,
+                          std::string& bytes) {
     if (answer == nullptr || size <= kLengthPrefixSize) {
         return false;
     }
+    const std::size_t maxCopied = kLengthPrefixSize + maxIdBytes;
     const std::size_t bigEndian = (std::size_t{answer[0]} << 8) | answer[1];
     const std::size_t littleEndian = (std::size_t{answer[1]} << 8) | answer[0];
-    const std::size_t copied = std::min({std::max(bigEndian, kLengthPrefixSize), kMaxCopied, size});
+    const std::size_t copied = std::min({std::max(bigEndian, kLengthPrefixSize), maxCopied, size});
     // Zeros from the little-endian end on are what the printer did not send (an empty ID among
     // them), whereas a long big-endian ID whose length happens to read as a plausible
     // little-endian one runs on past that point with text.

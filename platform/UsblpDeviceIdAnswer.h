@@ -15,4 +15,9 @@ constexpr std::size_t kUsblpDeviceIdMaxBytes = 1021;
 // it in the copy. False, leaving bytes as they were, when no byte of ID arrived.
 bool DecodeUsblpDeviceIdAnswer(const unsigned char* answer, std::size_t size, std::string& bytes);
 
+// The same reading of size bytes of answer, prefix included, keeping at most maxIdBytes of ID:
+// for the class request GET_DEVICE_ID made directly, size is the count the printer sent.
+bool DecodeDeviceIdAnswer(const unsigned char* answer, std::size_t size, std::size_t maxIdBytes,
+                          std::string& bytes);
+
 }  // namespace platform

@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "platform/ModulePath.h"
+#include "platform/PrinterTransport.h"
 
 namespace {
 
@@ -36,6 +37,21 @@ void AddCommonOptions(CLI::App* command, CliOptions& options, bool needsFiles) {
         ->check(CLI::Validator(
             [needsFiles](std::string& dir) { return CheckFolder(dir, needsFiles); }, "FOLDER"));
     command->add_flag("--json", options.json, "Print one JSON document instead of text");
+}
+
+void AddTransportOption(CLI::App* command) {
+    command
+        ->add_option_function<std::string>(
+            "--transport",
+            [](const std::string& name) {
+                platform::PrinterTransport transport = platform::PrinterTransport::kAuto;
+                platform::ParsePrinterTransport(name, transport);
+                platform::SelectPrinterTransport(transport);
+            },
+            "How printers are reached: libusb (the interface claimed through usbfs), usblp (the "
+            "kernel's /dev/usb/lpN nodes), or auto: libusb where the printer may be opened "
+            "(default: $REFLASHER_TRANSPORT, else auto)")
+        ->check(CLI::IsMember({"auto", "usblp", "libusb"}));
 }
 
 std::wstring DescriptionDirectory(const CliOptions& options) {

@@ -17,6 +17,10 @@ struct CliContext {
 // that lacks Wend.xml or WendIDs.xml, ends the run as a usage error.
 void AddCommonOptions(CLI::App* command, CliOptions& options, bool needsFiles = false);
 
+// Adds --transport auto|usblp|libusb to a command that reaches printers; its default is the
+// environment's REFLASHER_TRANSPORT (auto when unset), selected by main before parsing.
+void AddTransportOption(CLI::App* command);
+
 // The description folder as a wide path with a trailing '/'.
 std::wstring DescriptionDirectory(const CliOptions& options);
 

@@ -34,6 +34,8 @@ using Json = nlohmann::ordered_json;  // keys in the order written
 
 struct DeviceReport {
     std::string devicePath;
+    std::string transport;
+    std::string driver;  // bound to the interface: "usblp", "usbfs", "" none, "?" unknown
     OptionalText deviceId;
     bool held = false;
     OptionalText mfg;
@@ -83,9 +85,10 @@ void ReadDevice(const std::wstring& path, DeviceReport& report) {
     if (!port.Open(path.c_str())) {
         const std::uint32_t error = platform::GetLastError();
         report.held = error == EWOULDBLOCK || error == EBUSY;
-        report.reason = report.held       ? "the device is held by another program"
-                        : error == EACCES ? AccessAdvice(report.devicePath)
-                                          : "the device cannot be opened: " + ErrorText(error);
+        report.reason = report.held ? "the device is held by another program"
+                        : error == EACCES
+                            ? AccessAdvice(report.devicePath.substr(0, report.devicePath.find(':')))
+                            : "the device cannot be opened: " + ErrorText(error);
         return;
     }
     std::string text;
@@ -174,9 +177,12 @@ void ExplainLookup(const std::wstring& directory, DeviceReport& report) {
 }
 
 DeviceReport Inspect(PrinterFinder& finder, const std::wstring& directory,
-                     const std::wstring& path) {
+                     const platform::UsbPrinterInterface& printer) {
+    const std::wstring& path = printer.devicePath;
     DeviceReport report;
     report.devicePath = Narrow(path);
+    report.transport = platform::PrinterTransportName(printer.transport);
+    report.driver = printer.driver;
     ReadDevice(path, report);
     ParseDeviceId(report);
     if (!report.reason.empty()) {
@@ -224,6 +230,8 @@ bool IsPrintableAscii(const std::string& text) {
 
 Json ToJson(const DeviceReport& report) {
     return {{"devicePath", report.devicePath},
+            {"transport", report.transport},
+            {"driver", report.driver.empty() ? Json(nullptr) : Json(report.driver)},
             {"deviceId", ToJson(report.deviceId)},
             {"deviceIdHex", ToJson(HexBytes(report.deviceId))},
             {"held", report.held},
@@ -250,6 +258,8 @@ std::string Hex(std::uint32_t id) {
 
 void PrintText(const DeviceReport& report) {
     std::cout << report.devicePath << '\n';
+    std::cout << "  transport:  " << report.transport << " (kernel driver on the interface: "
+              << (report.driver.empty() ? "none" : report.driver) << ")\n";
     std::cout << "  device ID:  "
               << (report.deviceId ? Shown(report.deviceId)
                   : report.held   ? "(device held by another program)"
@@ -280,8 +290,8 @@ int RunDevices(const CliOptions& options) {
     if (directory.size() > 1 && directory.back() == L'/') {
         directory.pop_back();
     }
-    std::vector<std::wstring> paths;
-    if (!platform::EnumerateUsbPrinterPaths(paths)) {
+    std::vector<platform::UsbPrinterInterface> printers;
+    if (!platform::ListUsbPrinterInterfaces(printers)) {
         std::cerr << "USB printers cannot be listed: " << ErrorText(platform::GetLastError())
                   << '\n';
         return 1;
@@ -292,8 +302,8 @@ int RunDevices(const CliOptions& options) {
         return 1;
     }
     std::vector<DeviceReport> reports;
-    for (const std::wstring& path : paths) {
-        reports.push_back(Inspect(finder, directory, path));
+    for (const platform::UsbPrinterInterface& printer : printers) {
+        reports.push_back(Inspect(finder, directory, printer));
     }
     if (options.json) {
         Json devices = Json::array();
@@ -322,5 +332,6 @@ void RegisterDeviceCommands(CLI::App& app, CliContext& context) {
         "devices",
         "List every USB printer interface with its device ID and why it is or is not identified");
     AddCommonOptions(command, *options);
+    AddTransportOption(command);
     command->callback([options, &context] { context.exitCode = RunDevices(*options); });
 }

@@ -678,6 +678,7 @@ void RegisterUpdateCommands(CLI::App& app, CliContext& context) {
     CLI::App* list = app.add_subcommand(
         "list", "Find the attached printers as the updater window does and list them");
     AddCommonOptions(list, *listOptions, true);
+    AddTransportOption(list);
     list->footer(kExitStatusHelp);
     list->callback([&context, listOptions] { context.exitCode = RunList(*listOptions); });
 
@@ -685,6 +686,7 @@ void RegisterUpdateCommands(CLI::App& app, CliContext& context) {
     CLI::App* check = app.add_subcommand(
         "check", "Check a firmware file for a printer as the window does when a file is chosen");
     AddCommonOptions(check, checkOptions->common, true);
+    AddTransportOption(check);
     check->add_option("--printer", checkOptions->printer, "Number from list, or device path")
         ->required();
     check->add_option("file", checkOptions->file, "Firmware file")->required();
@@ -695,6 +697,7 @@ void RegisterUpdateCommands(CLI::App& app, CliContext& context) {
     CLI::App* update =
         app.add_subcommand("update", "Check a firmware file, then send it to the printer");
     AddCommonOptions(update, updateOptions->common, true);
+    AddTransportOption(update);
     update->add_option("--printer", updateOptions->printer, "Number from list, or device path");
     update->add_flag("--all", updateOptions->all,
                      "Update every listed printer whose print head accepts the file, at once");
