@@ -287,19 +287,9 @@ std::unique_ptr<DeviceConnection> LibusbConnection::Open(const wchar_t* path) {
         return nullptr;
     }
     std::unique_ptr<LibusbConnection> connection(new LibusbConnection(handle, interface, port));
-    const std::string driver = connection->BoundDriver();
-    if (driver == "usblp") {
-        // A program printing through usblp has its node open; usblp refuses a second open.
-        const std::string node = connection->UsblpNode();
-        std::wstring wide;
-        if (!node.empty() && NarrowToWide(node, wide)) {
-            const int file = OpenDeviceFile(wide.c_str());
-            if (file == kNoDeviceFile && GetLastError() != ENOENT && GetLastError() != ENODEV) {
-                return nullptr;
-            }
-            CloseDeviceFile(file);
-        }
-    } else if (!connection->Claim()) {
+    // usblp stays bound until the first transfer, so that identifying a printer disturbs
+    // nothing; any other holder makes the printer busy now.
+    if (connection->BoundDriver() != "usblp" && !connection->Claim()) {
         return nullptr;
     }
     return connection;
@@ -324,6 +314,17 @@ bool LibusbConnection::Claim() {
         return true;
     }
     if (BoundDriver() == "usblp") {
+        // A program printing through usblp has its node open, and usblp refuses a second open:
+        // such a printer is busy, not ours to take.
+        const std::string node = UsblpNode();
+        std::wstring wide;
+        if (!node.empty() && NarrowToWide(node, wide)) {
+            const int file = OpenDeviceFile(wide.c_str());
+            if (file == kNoDeviceFile && GetLastError() != ENOENT && GetLastError() != ENODEV) {
+                return false;
+            }
+            CloseDeviceFile(file);
+        }
         const int detached = libusb_detach_kernel_driver(handle_, interface_.number);
         if (detached != 0 && detached != LIBUSB_ERROR_NOT_FOUND) {
             return Fail(detached);
@@ -421,25 +422,8 @@ bool LibusbConnection::Write(const void* buffer, std::uint32_t& length) {
 }
 
 bool LibusbConnection::QueryDeviceId(std::string& bytes) {
-    if (!claimed_) {
-        // usblp holds the interface, and the kernel refuses an interface request from anyone
-        // else: ask usblp, as the usblp transport does.
-        const std::string node = UsblpNode();
-        std::wstring wide;
-        if (node.empty() || !NarrowToWide(node, wide)) {
-            SetLastError(EBUSY);
-            return false;
-        }
-        const int file = OpenDeviceFile(wide.c_str());
-        if (file == kNoDeviceFile) {
-            return false;
-        }
-        const bool ok = QueryDeviceFileId(file, bytes);
-        const std::uint32_t error = GetLastError();
-        CloseDeviceFile(file);
-        SetLastError(error);
-        return ok;
-    }
+    // The kernel lets GET_DEVICE_ID through to a printer-class interface whoever holds it, so
+    // usblp need not be detached for it.
     std::vector<unsigned char> answer(LIBUSB_CONTROL_SETUP_SIZE + kDeviceIdBufferSize, 0);
     libusb_fill_control_setup(
         answer.data(), kDeviceIdRequestType, kGetDeviceId,

@@ -14,12 +14,12 @@ namespace platform {
 //
 // Open leaves the device as it is: an interface that no driver holds is claimed at once, one
 // that another program has claimed through usbfs is refused (EBUSY), and one bound to usblp stays
-// bound (refused with EBUSY when another program has its lp node open). The first Read or Write
-// claims the interface, detaching usblp for as long as the connection lives; closing releases it
-// and gives it back to usblp, also after an error. A claimed interface cannot be detached by
-// another libusb program, so nothing interrupts the transfer. The device ID comes from the
-// class request GET_DEVICE_ID once the interface is ours, and from usblp's node while usblp
-// holds it, so that listing printers detaches nothing.
+// bound. The first Read or Write claims the interface, detaching usblp for as long as the
+// connection lives (refused with EBUSY when another program has usblp's node open); closing
+// releases it and gives it back to usblp, also after an error. A claimed interface cannot be
+// detached by another libusb program, so nothing interrupts the transfer. The device ID comes
+// from the class request GET_DEVICE_ID, which the kernel passes to a printer-class interface
+// whoever holds it, so that listing printers detaches nothing.
 //
 // Each Read is one bulk-IN transfer made at the time of the call, rounded up to whole packets
 // (bytes beyond length in that transfer are dropped); each Write one bulk-OUT transfer. A forced
