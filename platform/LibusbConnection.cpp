@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <vector>
 
-#include "platform/DeviceFile.h"
 #include "platform/LastError.h"
 #include "platform/ModulePath.h"
 #include "platform/UsbPrinterDevices.h"
@@ -196,16 +195,6 @@ libusb_device* FindDevice(int bus, int address) {
     return found;
 }
 
-std::string PortName(libusb_device* device) {
-    std::uint8_t ports[8];
-    const int depth = libusb_get_port_numbers(device, ports, sizeof ports);
-    std::string name = std::to_string(libusb_get_bus_number(device));
-    for (int i = 0; i < depth; ++i) {
-        name += (i == 0 ? "-" : ".") + std::to_string(ports[i]);
-    }
-    return name;
-}
-
 }  // namespace
 
 std::unique_ptr<DeviceConnection> LibusbConnection::Open(const wchar_t* path) {
@@ -278,7 +267,6 @@ std::unique_ptr<DeviceConnection> LibusbConnection::Open(const wchar_t* path) {
             }
         }
     }
-    const std::string port = PortName(device);
     libusb_device_handle* handle = nullptr;
     const int opened = found ? libusb_open(device, &handle) : LIBUSB_ERROR_NOT_FOUND;
     libusb_unref_device(device);
@@ -286,7 +274,7 @@ std::unique_ptr<DeviceConnection> LibusbConnection::Open(const wchar_t* path) {
         Fail(opened);
         return nullptr;
     }
-    std::unique_ptr<LibusbConnection> connection(new LibusbConnection(handle, interface, port));
+    std::unique_ptr<LibusbConnection> connection(new LibusbConnection(handle, interface));
     // usblp stays bound until the first transfer, so that identifying a printer disturbs
     // nothing; any other holder makes the printer busy now.
     if (connection->BoundDriver() != "usblp" && !connection->Claim()) {
@@ -295,9 +283,8 @@ std::unique_ptr<DeviceConnection> LibusbConnection::Open(const wchar_t* path) {
     return connection;
 }
 
-LibusbConnection::LibusbConnection(libusb_device_handle* handle, const Interface& interface,
-                                   std::string port)
-    : handle_(handle), interface_(interface), port_(std::move(port)) {}
+LibusbConnection::LibusbConnection(libusb_device_handle* handle, const Interface& interface)
+    : handle_(handle), interface_(interface) {}
 
 LibusbConnection::~LibusbConnection() {
     if (claimed_) {
@@ -314,17 +301,6 @@ bool LibusbConnection::Claim() {
         return true;
     }
     if (BoundDriver() == "usblp") {
-        // A program printing through usblp has its node open, and usblp refuses a second open:
-        // such a printer is busy, not ours to take.
-        const std::string node = UsblpNode();
-        std::wstring wide;
-        if (!node.empty() && NarrowToWide(node, wide)) {
-            const int file = OpenDeviceFile(wide.c_str());
-            if (file == kNoDeviceFile && GetLastError() != ENOENT && GetLastError() != ENODEV) {
-                return false;
-            }
-            CloseDeviceFile(file);
-        }
         const int detached = libusb_detach_kernel_driver(handle_, interface_.number);
         if (detached != 0 && detached != LIBUSB_ERROR_NOT_FOUND) {
             return Fail(detached);
@@ -357,11 +333,6 @@ std::string LibusbConnection::BoundDriver() const {
                   libusb_get_device_address(libusb_get_device(handle_)));
     std::string driver;
     return UsbInterfaceDriver(node, interface_.number, driver) ? driver : std::string("?");
-}
-
-std::string LibusbConnection::UsblpNode() const {
-    return UsblpNodeOf(port_ + ":" + std::to_string(interface_.configValue) + "." +
-                       std::to_string(interface_.number));
 }
 
 bool LibusbConnection::Read(void* buffer, std::uint32_t& length) {
@@ -437,6 +408,13 @@ bool LibusbConnection::QueryDeviceId(std::string& bytes) {
     int moved = 0;
     if (!transfer.Run(moved)) {
         return false;
+    }
+    // Unlike usblp's copy, the transfer tells how much the printer sent: a prefix that matches
+    // that count only when read little-endian was written little-endian.
+    unsigned char* prefix = answer.data() + LIBUSB_CONTROL_SETUP_SIZE;
+    if (moved >= 2 && (prefix[0] << 8 | prefix[1]) != moved &&
+        (prefix[1] << 8 | prefix[0]) == moved) {
+        std::swap(prefix[0], prefix[1]);
     }
     if (!DecodeDeviceIdAnswer(answer.data() + LIBUSB_CONTROL_SETUP_SIZE,
                               static_cast<std::size_t>(moved), kMaxIdBytes, bytes)) {

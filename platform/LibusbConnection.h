@@ -15,11 +15,11 @@ namespace platform {
 // Open leaves the device as it is: an interface that no driver holds is claimed at once, one
 // that another program has claimed through usbfs is refused (EBUSY), and one bound to usblp stays
 // bound. The first Read or Write claims the interface, detaching usblp for as long as the
-// connection lives (refused with EBUSY when another program has usblp's node open); closing
-// releases it and gives it back to usblp, also after an error. A claimed interface cannot be
-// detached by another libusb program, so nothing interrupts the transfer. The device ID comes
-// from the class request GET_DEVICE_ID, which the kernel passes to a printer-class interface
-// whoever holds it, so that listing printers detaches nothing.
+// connection lives (a program printing through usblp loses it then, as it would to any libusb
+// program); closing releases it and gives it back to usblp, also after an error. A claimed
+// interface cannot be detached by another libusb program, so nothing interrupts the transfer. The
+// device ID comes from the class request GET_DEVICE_ID, which the kernel passes to a printer-class
+// interface whoever holds it, so that listing printers detaches nothing.
 //
 // Each Read is one bulk-IN transfer made at the time of the call, rounded up to whole packets
 // (bytes beyond length in that transfer are dropped); each Write one bulk-OUT transfer. A forced
@@ -46,15 +46,13 @@ private:
         int inPacketSize = 64;
     };
 
-    LibusbConnection(libusb_device_handle* handle, const Interface& interface, std::string port);
+    LibusbConnection(libusb_device_handle* handle, const Interface& interface);
     bool Claim();
     // The kernel driver bound to the interface now: "usblp", "usbfs", or empty.
     std::string BoundDriver() const;
-    std::string UsblpNode() const;
 
     libusb_device_handle* const handle_;
     const Interface interface_;
-    const std::string port_;  // "1-4.2"
     bool claimed_ = false;
     bool detached_ = false;
 };

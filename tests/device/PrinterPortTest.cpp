@@ -5,16 +5,21 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <pthread.h>
+
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "device/PrinterPort.h"
 #include "platform/LastError.h"
+#include "platform/PrinterTransport.h"
 #include "platform/UsblpDeviceIdAnswer.h"
 #include "tests/device/SimulatedPrinters.h"
 
@@ -23,15 +28,28 @@ namespace {
 using device_test::Host;
 using device_test::WithFault;
 using device_test::WithId;
+using platform::PrinterTransport;
 using simulator::FaultKind;
 using simulator::LengthPrefix;
 using simulator::PrinterConfig;
 
-std::wstring AddPrinter(const PrinterConfig& config) {
-    const std::string path = Host().AddPrinter(config);
+// The port's path to a new printer through the given transport.
+std::wstring AddPrinter(const PrinterConfig& config,
+                        PrinterTransport transport = PrinterTransport::kUsblp) {
+    std::string path = Host().AddPrinter(config);
     EXPECT_FALSE(path.empty()) << Host().error();
+    if (transport == PrinterTransport::kLibusb) {
+        path = Host().UsbfsPath(Host().PrinterCount() - 1) + ":0";
+    }
     return std::wstring(path.begin(), path.end());
 }
+
+// The tests below run through both transports; where they differ, the test says how.
+class PrinterPortThrough : public ::testing::TestWithParam<PrinterTransport> {
+protected:
+    bool Libusb() const { return GetParam() == PrinterTransport::kLibusb; }
+    std::wstring Add(const PrinterConfig& config) const { return AddPrinter(config, GetParam()); }
+};
 
 void Command(std::uint8_t (&bytes)[12], std::uint32_t word0, std::uint32_t word1) {
     std::memset(bytes, 0, sizeof bytes);
@@ -63,11 +81,17 @@ TEST(PrinterPort, ClosedPortRefusesWithoutTouchingArguments) {
     }
 }
 
-TEST(PrinterPort, HeldDeviceCannotBeOpenedUntilReleased) {
-    const std::wstring path = AddPrinter(WithId("MFG:Orvane;MDL:OP-A;"));
+TEST_P(PrinterPortThrough, HeldDeviceCannotBeOpenedUntilReleased) {
+    const std::wstring path = Add(WithId("MFG:Orvane;MDL:OP-A;"));
     {
         PrinterPort holder;
         ASSERT_TRUE(holder.Open(path.c_str()));
+        if (Libusb()) {
+            // The interface is taken from usblp with the first transfer.
+            std::uint8_t record[12];
+            std::uint32_t length = sizeof record;
+            ASSERT_TRUE(holder.Read(record, length));
+        }
         PrinterPort second;
         EXPECT_FALSE(second.Open(path.c_str()));
         EXPECT_EQ(platform::GetLastError(), static_cast<std::uint32_t>(EBUSY))
@@ -78,15 +102,15 @@ TEST(PrinterPort, HeldDeviceCannotBeOpenedUntilReleased) {
     PrinterPort afterRelease;  // the holder's destruction closed the device
     EXPECT_TRUE(afterRelease.Open(path.c_str()));
 
-    const std::wstring heldElsewhere = AddPrinter(WithFault(FaultKind::kHeld));
+    const std::wstring heldElsewhere = Add(WithFault(FaultKind::kHeld));
     PrinterPort refused;
     EXPECT_FALSE(refused.Open(heldElsewhere.c_str()));
 }
 
-TEST(PrinterPort, MovesBlocksAndReportsShortWrites) {
+TEST_P(PrinterPortThrough, MovesBlocksAndReportsShortWrites) {
     PrinterConfig config = WithFault(FaultKind::kShortWrite);
     config.faults[0].atDataByte = 5;
-    const std::wstring path = AddPrinter(config);
+    const std::wstring path = Add(config);
     PrinterPort port;
     ASSERT_TRUE(port.Open(path.c_str()));
 
@@ -101,11 +125,14 @@ TEST(PrinterPort, MovesBlocksAndReportsShortWrites) {
     Command(command, 0x38, 0);  // start: acknowledged with stage 1
     ASSERT_TRUE(port.Write(command, length));
     EXPECT_EQ(length, 12u);
-    // The driver read ahead at open: the first record is what the printer said before the
-    // command; the acknowledgement comes with the next one.
+    // usblp read ahead at open: the first record is what the printer said before the command,
+    // the acknowledgement comes with the next one. libusb reads when asked.
     std::uint8_t status[12] = {};
     std::int32_t word;
-    for (const std::int32_t expected : {simulator::kStatusIdle, simulator::kStatusStageDone}) {
+    const std::vector<std::int32_t> records =
+        Libusb() ? std::vector<std::int32_t>{simulator::kStatusStageDone}
+                 : std::vector<std::int32_t>{simulator::kStatusIdle, simulator::kStatusStageDone};
+    for (const std::int32_t expected : records) {
         length = sizeof status;
         ASSERT_TRUE(port.Read(status, length));
         EXPECT_EQ(length, 12u);
@@ -123,8 +150,9 @@ TEST(PrinterPort, MovesBlocksAndReportsShortWrites) {
     EXPECT_EQ(length, 5u);
 }
 
-TEST(PrinterPort, DeviceIdArrivesWithoutPrefixUpToFirstNul) {
-    const std::string longest(platform::kUsblpDeviceIdMaxBytes, 'x');
+TEST_P(PrinterPortThrough, DeviceIdArrivesWithoutPrefixUpToFirstNul) {
+    // usblp passes on at most 1,021 bytes of ID; the class request itself carries 1,022.
+    const std::string longest(platform::kUsblpDeviceIdMaxBytes + (Libusb() ? 1 : 0), 'x');
     const std::string longId = "MFG:Orvane;MDL:" + std::string(290, 'm') + ";";
     const std::string nul("MFG:A;\0MDL:B;", 13);
     const struct {
@@ -144,16 +172,17 @@ TEST(PrinterPort, DeviceIdArrivesWithoutPrefixUpToFirstNul) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::wstring path = AddPrinter(WithId(c.deviceId, c.prefix));
+        const std::wstring path = Add(WithId(c.deviceId, c.prefix));
         PrinterPort port;
         ASSERT_TRUE(port.Open(path.c_str()));
         std::string text = "old";
         EXPECT_TRUE(port.QueryDeviceId(text));
         EXPECT_EQ(text, c.expected);
+        Host().RemovePrinter(Host().PrinterCount() - 1);  // usblp has 16 minors
     }
 }
 
-TEST(PrinterPort, FailedDeviceIdQueryKeepsText) {
+TEST_P(PrinterPortThrough, FailedDeviceIdQueryKeepsText) {
     PrinterConfig failing = WithFault(FaultKind::kNoDeviceId);
     failing.faults[0].error = EIO;
     const struct {
@@ -163,28 +192,30 @@ TEST(PrinterPort, FailedDeviceIdQueryKeepsText) {
     } cases[] = {
         {"zero-byte ID", WithId(""), ENODATA},
         {"zero-byte ID, little-endian", WithId("", LengthPrefix::kLittle), ENODATA},
-        {"failing request", failing, EIO},
+        // usblp turns any failure into EIO; the control transfer reports the printer's stall.
+        {"failing request", failing, Libusb() ? EPIPE : EIO},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::wstring path = AddPrinter(c.config);
+        const std::wstring path = Add(c.config);
         PrinterPort port;
         ASSERT_TRUE(port.Open(path.c_str()));
         std::string text = "kept";
         EXPECT_FALSE(port.QueryDeviceId(text));
         EXPECT_EQ(text, "kept");
         EXPECT_EQ(platform::GetLastError(), static_cast<std::uint32_t>(c.error));
+        Host().RemovePrinter(Host().PrinterCount() - 1);
     }
 }
 
 // A failed read or write leaves the port open and usable; a zero-length packet is a 0-byte read
 // that succeeds.
-TEST(PrinterPort, FailedTransfersLeaveThePortUsable) {
+TEST_P(PrinterPortThrough, FailedTransfersLeaveThePortUsable) {
     PrinterConfig empty = WithFault(FaultKind::kZeroLengthRead);
     std::uint8_t record[12];
     std::uint32_t length = sizeof record;
     PrinterPort emptyPort;
-    ASSERT_TRUE(emptyPort.Open(AddPrinter(empty).c_str()));
+    ASSERT_TRUE(emptyPort.Open(Add(empty).c_str()));
     EXPECT_TRUE(emptyPort.Read(record, length));
     EXPECT_EQ(length, 0u);
 
@@ -194,7 +225,7 @@ TEST(PrinterPort, FailedTransfersLeaveThePortUsable) {
     startFails.command = "StartCommand";
     failing.faults.push_back(startFails);
     PrinterPort port;
-    ASSERT_TRUE(port.Open(AddPrinter(failing).c_str()));
+    ASSERT_TRUE(port.Open(Add(failing).c_str()));
     length = sizeof record;
     EXPECT_FALSE(port.Read(record, length));
     EXPECT_EQ(platform::GetLastError(), static_cast<std::uint32_t>(EIO));
@@ -207,6 +238,103 @@ TEST(PrinterPort, FailedTransfersLeaveThePortUsable) {
     std::string text;
     EXPECT_TRUE(port.QueryDeviceId(text));
     EXPECT_EQ(text, "MFG:Orvane;MDL:OP-A;");
+}
+
+INSTANTIATE_TEST_SUITE_P(Transports, PrinterPortThrough,
+                         ::testing::Values(PrinterTransport::kUsblp, PrinterTransport::kLibusb),
+                         [](const auto& info) {
+                             return std::string(platform::PrinterTransportName(info.param));
+                         });
+
+std::uint8_t* StartCommand() {
+    static std::uint8_t bytes[12];
+    Command(bytes, 0x38, 0);
+    return bytes;
+}
+
+// Through libusb the port takes the interface from usblp with its first transfer, no other
+// program can take it meanwhile, and closing gives it back.
+TEST(PrinterPortLibusb, ClaimsTheInterfaceForItsLifeAndGivesItBackToUsblp) {
+    const std::wstring path = AddPrinter(WithId("MFG:Orvane;MDL:OP-A;"), PrinterTransport::kLibusb);
+    const std::size_t index = Host().PrinterCount() - 1;
+    const std::string lp = Host().DevicePath(index);
+    struct stat node {};
+    {
+        PrinterPort port;
+        ASSERT_TRUE(port.Open(path.c_str()));
+        std::string text;
+        EXPECT_TRUE(port.QueryDeviceId(text));
+        EXPECT_EQ(::stat(lp.c_str(), &node), 0) << "identification leaves usblp bound";
+
+        std::uint32_t length = 12;
+        ASSERT_TRUE(port.Write(StartCommand(), length));
+        EXPECT_NE(::stat(lp.c_str(), &node), 0);
+        PrinterPort usblp;
+        EXPECT_FALSE(usblp.Open(std::wstring(lp.begin(), lp.end()).c_str()));
+        PrinterPort other;
+        EXPECT_FALSE(other.Open(path.c_str()));
+        EXPECT_EQ(platform::GetLastError(), static_cast<std::uint32_t>(EBUSY));
+    }
+    EXPECT_TRUE(Host().Present(index));
+    EXPECT_EQ(Host().Transcript()["printers"][index]["usbfs"]["usblpAttaches"], 1);
+    const std::string back = Host().DevicePath(index);
+    EXPECT_EQ(::stat(back.c_str(), &node), 0) << back;
+}
+
+TEST(PrinterPortLibusb, UnplugEndsAWaitingReadWithNoDevice) {
+    PrinterConfig config = WithId("MFG:Orvane;MDL:OP-A;");
+    config.answers = simulator::Answers::kOnNews;
+    const std::wstring path = AddPrinter(config, PrinterTransport::kLibusb);
+    const std::size_t index = Host().PrinterCount() - 1;
+    PrinterPort port;
+    ASSERT_TRUE(port.Open(path.c_str()));
+    std::uint8_t record[12];
+    std::uint32_t length = sizeof record;
+    bool readOk = true;
+    std::uint32_t error = 0;
+    std::thread reader([&] {
+        readOk = port.Read(record, length);
+        error = platform::GetLastError();
+    });
+    ASSERT_TRUE(Host().WaitForWaitingRead(index, std::chrono::seconds(10)));
+    ASSERT_TRUE(Host().RemovePrinter(index));
+    reader.join();
+    EXPECT_FALSE(readOk);
+    EXPECT_EQ(error, static_cast<std::uint32_t>(ENODEV));
+    EXPECT_EQ(length, 0u);
+}
+
+// A worker stopped by force inside a read must not leave libusb's locks behind: the transfer is
+// cancelled on the way out and the port, and libusb, go on working.
+TEST(PrinterPortLibusb, ForcedStopInsideAReadLeavesLibusbUsable) {
+    PrinterConfig config = WithId("MFG:Orvane;MDL:OP-A;");
+    config.answers = simulator::Answers::kOnNews;
+    const std::wstring path = AddPrinter(config, PrinterTransport::kLibusb);
+    PrinterPort port;
+    ASSERT_TRUE(port.Open(path.c_str()));
+    pthread_t reader;
+    ASSERT_EQ(::pthread_create(
+                  &reader, nullptr,
+                  [](void* argument) -> void* {
+                      std::uint8_t record[12];
+                      std::uint32_t length = sizeof record;
+                      static_cast<PrinterPort*>(argument)->Read(record, length);
+                      return nullptr;
+                  },
+                  &port),
+              0);
+    ASSERT_TRUE(Host().WaitForWaitingRead(Host().PrinterCount() - 1, std::chrono::seconds(10)));
+    ASSERT_EQ(::pthread_cancel(reader), 0);
+    void* result = nullptr;
+    ASSERT_EQ(::pthread_join(reader, &result), 0);
+    EXPECT_EQ(result, PTHREAD_CANCELED);
+
+    std::uint32_t length = 12;
+    ASSERT_TRUE(port.Write(StartCommand(), length));
+    std::uint8_t record[12];
+    length = sizeof record;
+    ASSERT_TRUE(port.Read(record, length));
+    EXPECT_EQ(length, 12u);
 }
 
 bool BlockedInRead(pid_t thread) {
