@@ -4,6 +4,8 @@
 // device, in the same run. Prints "ratio worker/plain = X.XX" with the messages taken after the
 // run, and "ratio worker-followed/plain" with a receiver that wakes for every message.
 //
+// The printer is reached through libusb, or through usblp with REFLASHER_TRANSPORT=usblp.
+//
 // The printer is a umockdev device of this process: without umockdev's preload library the
 // program starts itself again with the emulation's preload libraries.
 
@@ -23,6 +25,7 @@
 #include "device/IdentifiedPrinter.h"
 #include "platform/MessageQueue.h"
 #include "platform/ModulePath.h"
+#include "platform/PrinterTransport.h"
 #include "simulator/UmockdevPrinterHost.h"
 #include "updater/AttachedPrinter.h"
 #include "updater/FirmwareImage.h"
@@ -162,7 +165,16 @@ int main(int argc, char** argv) {
         // driver's read-ahead; that is not what this measures.
         config.answers = simulator::Answers::kOnNews;
         config.restart = simulator::PrinterConfig::Restart::kNo;
-        const std::string devicePath = host.AddPrinter(config);
+        // REFLASHER_TRANSPORT chooses the printer's path: usbfs (libusb) unless it says usblp.
+        platform::PrinterTransport transport = platform::PrinterTransport::kAuto;
+        platform::PrinterTransportFromEnvironment(transport);
+        std::string devicePath = host.AddPrinter(config);
+        if (transport != platform::PrinterTransport::kUsblp) {
+            devicePath = host.UsbfsPath(0) + ":0";
+        }
+        std::printf("transport: %s (%s)\n",
+                    transport == platform::PrinterTransport::kUsblp ? "usblp" : "libusb",
+                    devicePath.c_str());
         auto* identified = new IdentifiedPrinter();
         std::wstring wide;
         platform::NarrowToWide(devicePath, wide);

@@ -2,8 +2,6 @@
 
 #include <libusb.h>
 #include <pthread.h>
-#include <sys/stat.h>
-#include <time.h>
 
 #include <algorithm>
 #include <atomic>
@@ -23,21 +21,6 @@ constexpr unsigned kDeviceIdRequestType = 0xA1;  // class request, device to hos
 constexpr unsigned kGetDeviceId = 0;
 constexpr int kDeviceIdBufferSize = 1024;
 constexpr int kMaxIdBytes = kDeviceIdBufferSize - 2;
-// How long Open waits for libusb to learn of a device whose node udev already shows (libusb
-// hears of new devices from its own hotplug thread).
-constexpr int kDeviceLookupAttempts = 50;
-constexpr long kDeviceLookupPauseNs = 20'000'000;
-
-// One context for the process, made on first use and kept to the end: workers may still be
-// inside libusb when the program exits.
-libusb_context* Context() {
-    static libusb_context* const context = [] {
-        libusb_context* made = nullptr;
-        return libusb_init(&made) == 0 ? made : nullptr;
-    }();
-    return context;
-}
-
 std::uint32_t ErrnoOf(int libusbError) {
     switch (libusbError) {
         case LIBUSB_ERROR_ACCESS:
@@ -99,14 +82,15 @@ void LIBUSB_CALL OnTransferDone(libusb_transfer* transfer) {
 // cancels the transfer and waits for libusb to give it back before its buffer goes.
 class Transfer {
 public:
-    Transfer() : transfer_(libusb_alloc_transfer(0)) {}
+    explicit Transfer(libusb_context* context)
+        : context_(context), transfer_(libusb_alloc_transfer(0)) {}
     ~Transfer() {
         if (submitted_ && done_.load() == 0) {
             int state = 0;
             pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &state);
             libusb_cancel_transfer(transfer_);
             while (done_.load() == 0) {
-                libusb_handle_events_completed(Context(), nullptr);
+                libusb_handle_events_completed(context_, nullptr);
             }
             pthread_setcancelstate(state, nullptr);
         }
@@ -138,7 +122,7 @@ public:
             pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &state);
             timeval wait{0, 200'000};
             int completed = 0;
-            libusb_handle_events_timeout_completed(Context(), &wait, &completed);
+            libusb_handle_events_timeout_completed(context_, &wait, &completed);
             pthread_setcancelstate(state, nullptr);
             pthread_testcancel();
         }
@@ -151,6 +135,7 @@ public:
     }
 
 private:
+    libusb_context* const context_;
     libusb_transfer* const transfer_;
     std::atomic<int> done_{0};
     bool submitted_ = false;
@@ -179,9 +164,9 @@ bool ParsePath(const wchar_t* path, ParsedPath& parsed) {
 }
 
 // The device at bus/address, referenced for the caller; null when libusb does not know it.
-libusb_device* FindDevice(int bus, int address) {
+libusb_device* FindDevice(libusb_context* context, int bus, int address) {
     libusb_device** list = nullptr;
-    const ssize_t count = libusb_get_device_list(Context(), &list);
+    const ssize_t count = libusb_get_device_list(context, &list);
     libusb_device* found = nullptr;
     for (ssize_t i = 0; i < count && found == nullptr; ++i) {
         if (libusb_get_bus_number(list[i]) == bus &&
@@ -203,20 +188,17 @@ std::unique_ptr<DeviceConnection> LibusbConnection::Open(const wchar_t* path) {
         SetLastError(ENOENT);
         return nullptr;
     }
-    if (Context() == nullptr) {
-        SetLastError(EIO);
+    // A context of its own: libusb lists the devices as they are now when it starts, whereas a
+    // long-lived context learns of a printer back from a restart only from its hotplug thread.
+    libusb_context* context = nullptr;
+    const int started = libusb_init(&context);
+    if (started != 0) {
+        Fail(started);
         return nullptr;
     }
-    libusb_device* device = FindDevice(parsed.bus, parsed.address);
-    struct stat status {};
-    for (int attempt = 0; device == nullptr && attempt < kDeviceLookupAttempts &&
-                          ::stat(parsed.node.c_str(), &status) == 0;
-         ++attempt) {
-        const timespec pause{0, kDeviceLookupPauseNs};
-        nanosleep(&pause, nullptr);
-        device = FindDevice(parsed.bus, parsed.address);
-    }
+    libusb_device* device = FindDevice(context, parsed.bus, parsed.address);
     if (device == nullptr) {
+        libusb_exit(context);
         SetLastError(ENODEV);
         return nullptr;
     }
@@ -271,10 +253,11 @@ std::unique_ptr<DeviceConnection> LibusbConnection::Open(const wchar_t* path) {
     const int opened = found ? libusb_open(device, &handle) : LIBUSB_ERROR_NOT_FOUND;
     libusb_unref_device(device);
     if (opened != 0) {
+        libusb_exit(context);
         Fail(opened);
         return nullptr;
     }
-    std::unique_ptr<LibusbConnection> connection(new LibusbConnection(handle, interface));
+    std::unique_ptr<LibusbConnection> connection(new LibusbConnection(context, handle, interface));
     // usblp stays bound until the first transfer, so that identifying a printer disturbs
     // nothing; any other holder makes the printer busy now.
     if (connection->BoundDriver() != "usblp" && !connection->Claim()) {
@@ -283,8 +266,9 @@ std::unique_ptr<DeviceConnection> LibusbConnection::Open(const wchar_t* path) {
     return connection;
 }
 
-LibusbConnection::LibusbConnection(libusb_device_handle* handle, const Interface& interface)
-    : handle_(handle), interface_(interface) {}
+LibusbConnection::LibusbConnection(libusb_context* context, libusb_device_handle* handle,
+                                   const Interface& interface)
+    : context_(context), handle_(handle), interface_(interface) {}
 
 LibusbConnection::~LibusbConnection() {
     if (claimed_) {
@@ -294,6 +278,7 @@ LibusbConnection::~LibusbConnection() {
         libusb_attach_kernel_driver(handle_, interface_.number);
     }
     libusb_close(handle_);
+    libusb_exit(context_);
 }
 
 bool LibusbConnection::Claim() {
@@ -355,7 +340,7 @@ bool LibusbConnection::Read(void* buffer, std::uint32_t& length) {
         std::max<std::uint32_t>(1, (length + interface_.inPacketSize - 1) /
                                        static_cast<std::uint32_t>(interface_.inPacketSize));
     std::vector<unsigned char> data(packets * static_cast<std::uint32_t>(interface_.inPacketSize));
-    Transfer transfer;
+    Transfer transfer(context_);
     if (transfer.get() != nullptr) {
         libusb_fill_bulk_transfer(transfer.get(), handle_, interface_.inEndpoint, data.data(),
                                   static_cast<int>(data.size()), nullptr, nullptr, 0);
@@ -381,7 +366,7 @@ bool LibusbConnection::Write(const void* buffer, std::uint32_t& length) {
     }
     // libusb takes a mutable buffer for both directions; an OUT transfer only reads it.
     auto* data = static_cast<unsigned char*>(const_cast<void*>(buffer));
-    Transfer transfer;
+    Transfer transfer(context_);
     if (transfer.get() != nullptr) {
         libusb_fill_bulk_transfer(transfer.get(), handle_, interface_.outEndpoint, data,
                                   static_cast<int>(length), nullptr, nullptr, 0);
@@ -401,7 +386,7 @@ bool LibusbConnection::QueryDeviceId(std::string& bytes) {
         static_cast<std::uint16_t>(interface_.configIndex),
         static_cast<std::uint16_t>((interface_.number << 8) | interface_.altSetting),
         kDeviceIdBufferSize);
-    Transfer transfer;
+    Transfer transfer(context_);
     if (transfer.get() != nullptr) {
         libusb_fill_control_transfer(transfer.get(), handle_, answer.data(), nullptr, nullptr, 0);
     }

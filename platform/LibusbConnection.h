@@ -6,6 +6,7 @@
 
 #include "platform/DeviceConnection.h"
 
+struct libusb_context;
 struct libusb_device_handle;
 
 namespace platform {
@@ -46,11 +47,13 @@ private:
         int inPacketSize = 64;
     };
 
-    LibusbConnection(libusb_device_handle* handle, const Interface& interface);
+    LibusbConnection(libusb_context* context, libusb_device_handle* handle,
+                     const Interface& interface);
     bool Claim();
     // The kernel driver bound to the interface now: "usblp", "usbfs", or empty.
     std::string BoundDriver() const;
 
+    libusb_context* const context_;  // the connection's own
     libusb_device_handle* const handle_;
     const Interface interface_;
     bool claimed_ = false;

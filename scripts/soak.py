@@ -96,7 +96,8 @@ def scenario(rng, slow_faults):
         if rng.random() < 0.3 and not kinds & WAITS_ON_NEWS:
             printer["answers"] = "on-news"
         printers.append(printer)
-    return pattern, {"printers": printers}
+    transport = rng.choice(["auto", "usblp"])
+    return pattern, {"printers": printers}, transport
 
 
 def check(document, events, status, transcript, elapsed):
@@ -105,8 +106,13 @@ def check(document, events, status, transcript, elapsed):
 
     def of(kind, index):
         # Events name the printer's first node when several printers are updated at once.
+        # Printers are added in order on ports 1, 2, ...: lpN through usblp, USB address N + 2
+        # through libusb.
         by_path = {e.get("devicePath"): e for e in events if e.get("event") == kind}
-        return by_path.get(f"/dev/usb/lp{index}", by_path.get(None))
+        for path in (f"/dev/usb/lp{index}", f"/dev/bus/usb/001/{index + 2:03d}:0"):
+            if path in by_path:
+                return by_path[path]
+        return by_path.get(None)
 
     for index, printer in enumerate(transcript["printers"]):
         config = document["printers"][index]
@@ -153,10 +159,12 @@ def check(document, events, status, transcript, elapsed):
     return breaches
 
 
-def sanitizer_environment(fd_report):
-    """The environment of a run: sanitizer options as the tests use them (harmless in a plain
-    build) and the simulator shim's report of descriptors left open at the updater's exit."""
+def sanitizer_environment(fd_report, transport):
+    """The environment of a run: the transport, sanitizer options as the tests use them (harmless
+    in a plain build) and the simulator shim's report of descriptors left open at the updater's
+    exit."""
     environment = dict(os.environ)
+    environment["REFLASHER_TRANSPORT"] = transport
     environment.setdefault("ASAN_OPTIONS", "verify_asan_link_order=0:detect_leaks=1")
     environment.setdefault("LSAN_OPTIONS", "suppressions=" +
                            os.path.join(ROOT, "tests", "lsan.supp") + ":print_suppressions=0")
@@ -173,7 +181,7 @@ def main():
     with tempfile.TemporaryDirectory(prefix="reflasher-soak-") as folder:
         for run in range(count):
             rng = random.Random(seed + run)
-            pattern, document = scenario(rng, slow_faults)
+            pattern, document, transport = scenario(rng, slow_faults)
             path, _ = firmware(rng, folder, pattern)
             scenario_path = os.path.join(folder, "scenario.json")
             transcript_path = os.path.join(folder, "transcript.json")
@@ -190,7 +198,7 @@ def main():
             try:
                 result = subprocess.run(command, capture_output=True, text=True,
                                         timeout=STAGE_LIMITS_S + 120, stdin=subprocess.DEVNULL,
-                                        env=sanitizer_environment(fd_report))
+                                        env=sanitizer_environment(fd_report, transport))
                 status, output, errors = result.returncode, result.stdout, result.stderr
             except subprocess.TimeoutExpired as expired:
                 status, output, errors = None, expired.stdout or "", expired.stderr or ""
@@ -228,6 +236,7 @@ def main():
                 for breach in breaches:
                     print("  " + breach)
                 print("scenario: " + json.dumps(document))
+                print("transport: " + transport)
                 print("file: " + os.path.basename(path))
                 print("output:\n" + (output or ""))
                 print("errors:\n" + (errors or ""))

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <map>
 
 namespace simulator {
 
@@ -120,6 +121,10 @@ struct PrinterModel::State {
     std::uint64_t inTransfers = 0;
     std::uint64_t restarts = 0;
     std::uint64_t dataBytes = 0;
+    std::map<std::string, std::uint64_t> usbfs = {
+        {"opens", 0},         {"claims", 0},        {"refusedClaims", 0},   {"releases", 0},
+        {"usblpDetaches", 0}, {"usbfsDetaches", 0}, {"refusedDetaches", 0}, {"usblpAttaches", 0},
+        {"controlUrbs", 0},   {"bulkOutUrbs", 0},   {"bulkInUrbs", 0}};
     std::vector<Command> commands;
     std::vector<std::uint64_t> dataWrites;
     GChecksum* sha256 = g_checksum_new(G_CHECKSUM_SHA256);
@@ -439,6 +444,11 @@ void PrinterModel::NoteRead() {
     ++state_->statusReads;
 }
 
+void PrinterModel::NoteUsbfs(const char* key) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++state_->usbfs[key];
+}
+
 bool PrinterModel::TakeRestart() {
     std::lock_guard<std::mutex> lock(mutex_);
     const bool due = state_->restartDue;
@@ -546,6 +556,7 @@ nlohmann::json PrinterModel::Transcript() const {
         {"outcome", OutcomeName(s.outcome)},
         {"restarts", s.restarts},
         {"firmwareVersion", version.empty() ? nlohmann::json(nullptr) : nlohmann::json(version)},
+        {"usbfs", s.usbfs},
     };
     return transcript;
 }

@@ -68,6 +68,8 @@ public:
     // Counted by the driver in front of the printer.
     void NoteOpen();
     void NoteRead();
+    // Counted by the usbfs side (UsbfsDevice): one of the keys of the transcript's "usbfs".
+    void NoteUsbfs(const char* key);
 
     // After EndCommand of a flash by a printer that restarts: true once, then the printer is
     // expected to leave the bus.
@@ -99,7 +101,9 @@ public:
 
     // {"devicePath", "opens", "deviceIdQueries", "statusReads", "inTransfers", "commands":
     // [{"name", "words"}], "dataWrites": [size...], "dataBytes", "dataSha256", "outcome",
-    // "restarts", "firmwareVersion"}
+    // "restarts", "firmwareVersion", "usbfs": {"opens", "claims", "refusedClaims", "releases",
+    // "usblpDetaches", "usbfsDetaches", "refusedDetaches", "usblpAttaches", "controlUrbs",
+    // "bulkOutUrbs", "bulkInUrbs"}}
     nlohmann::json Transcript() const;
 
 private:

@@ -12,9 +12,13 @@
 namespace simulator {
 
 // Emulates /dev/usb/lpN printers with a umockdev testbed: each printer is a usbmisc device whose
-// parent USB interface has class 07 and whose USB device carries idVendor, idProduct and a serial
-// number; requests on its node go through a UsblpDriver to its PrinterModel. A printer that
-// restarts leaves the bus and comes back on the lowest free lpN, as the kernel reuses minors.
+// parent USB interface has class 07 and whose USB device carries idVendor, idProduct, a serial
+// number and the descriptors; requests on its node go through a UsblpDriver to its PrinterModel.
+// The USB device also has a usbfs node /dev/bus/usb/001/DDD answered by a UsbfsDevice, through
+// which libusb can detach usblp (the lp node leaves), claim the interface and transfer, and
+// reattach usblp (an lp node comes back on the lowest free minor). A printer that restarts
+// leaves the bus and comes back at a new USB address on the lowest free lpN, as the kernel
+// reuses minors but not addresses.
 //
 // Create one host per process, on any thread; umockdev's handlers and the printers' timed
 // behaviour run on threads of the host's own. A process sees the devices when it runs with the
@@ -43,17 +47,20 @@ public:
     PrinterModel& Printer(std::size_t index);
     // The printer's node now, or the one it had before it left the bus.
     std::string DevicePath(std::size_t index) const;
+    // The printer's usbfs node now ("/dev/bus/usb/001/002"), or the last one it had.
+    std::string UsbfsPath(std::size_t index) const;
     // Whether printer i is on the bus now.
     bool Present(std::size_t index) const;
     // Waits until printer i is on the bus (present) or off it, at most timeout; false on time-out.
     bool WaitForPresence(std::size_t index, bool present, std::chrono::milliseconds timeout);
-    // Waits until a read on printer i waits for the printer's answer, at most timeout.
+    // Waits until a read (or an IN URB) on printer i waits for the printer's answer, at most
+    // timeout.
     bool WaitForWaitingRead(std::size_t index, std::chrono::milliseconds timeout);
     // The testbed's root directory (UMOCKDEV_DIR).
     std::string RootDir() const;
     const std::string& error() const;
 
-    // {"printers": [each model's transcript, in the order added]}
+    // {"printers": [each model's transcript with "usbfsPath", in the order added]}
     nlohmann::json Transcript() const;
 
     // "<folder>/liborvane-usblp-shim.so:libumockdev-preload.so.0" for a child's LD_PRELOAD,

@@ -3,23 +3,35 @@
 #include <string>
 #include <vector>
 
+#include "platform/PrinterTransport.h"
 #include "platform/UsbPrinterDevices.h"
 #include "simulator/UmockdevPrinterHost.h"
 
 namespace {
 
+using platform::PrinterTransport;
+
 std::wstring Wide(const std::string& path) {
     return std::wstring(path.begin(), path.end());
 }
 
+std::vector<std::wstring> PathsThrough(PrinterTransport transport) {
+    platform::SelectPrinterTransport(transport);
+    std::vector<std::wstring> paths = {L"stale entry"};
+    EXPECT_TRUE(platform::EnumerateUsbPrinterPaths(paths));
+    platform::SelectPrinterTransport(PrinterTransport::kAuto);
+    return paths;
+}
+
 // One testbed per process: the steps build on each other.
-TEST(EnumerateUsbPrinterPaths, ListsPrinterInterfacesOnlyInUdevOrder) {
+TEST(EnumerateUsbPrinterPaths, ListsPrinterInterfacesOnlyInUdevOrderThroughEachTransport) {
     simulator::UmockdevPrinterHost host;
     simulator::PrinterConfig printer;
     printer.deviceId = "MFG:Orvane;MDL:A;";
-    std::vector<std::wstring> paths = {L"stale entry"};
-    ASSERT_TRUE(platform::EnumerateUsbPrinterPaths(paths));
-    EXPECT_TRUE(paths.empty());
+    for (const PrinterTransport transport :
+         {PrinterTransport::kAuto, PrinterTransport::kUsblp, PrinterTransport::kLibusb}) {
+        EXPECT_TRUE(PathsThrough(transport).empty());
+    }
 
     // udev lists by USB port, not by node name: lp0 sits on the last port here.
     printer.port = 5;
@@ -29,15 +41,31 @@ TEST(EnumerateUsbPrinterPaths, ListsPrinterInterfacesOnlyInUdevOrder) {
     printer.port = 0;
     const std::string second = host.AddPrinter(printer);
     ASSERT_FALSE(first.empty() || other.empty() || notLp.empty() || second.empty()) << host.error();
+    const std::wstring firstUsbfs = Wide(host.UsbfsPath(0) + ":0");
+    const std::wstring secondUsbfs = Wide(host.UsbfsPath(1) + ":0");
 
-    ASSERT_TRUE(platform::EnumerateUsbPrinterPaths(paths));
-    EXPECT_EQ(paths, (std::vector<std::wstring>{Wide(second), Wide(first)}));
-    EXPECT_EQ(platform::UsbPortOf(Wide(first)), "1-5");
+    EXPECT_EQ(PathsThrough(PrinterTransport::kUsblp),
+              (std::vector<std::wstring>{Wide(second), Wide(first)}));
+    // The suite runs as root: auto may open every usbfs node, and lists each printer once.
+    for (const PrinterTransport transport : {PrinterTransport::kLibusb, PrinterTransport::kAuto}) {
+        EXPECT_EQ(PathsThrough(transport), (std::vector<std::wstring>{secondUsbfs, firstUsbfs}));
+    }
+    std::vector<platform::UsbPrinterInterface> printers;
+    ASSERT_TRUE(platform::ListUsbPrinterInterfaces(printers));
+    ASSERT_EQ(printers.size(), 2u);
+    EXPECT_EQ(printers[1].transport, PrinterTransport::kLibusb);
+    EXPECT_EQ(printers[1].port, "1-5");
+    EXPECT_EQ(printers[1].driver, "usblp");
+
+    for (const std::wstring& path : {Wide(first), firstUsbfs}) {
+        EXPECT_EQ(platform::UsbPortOf(path), "1-5");
+    }
     EXPECT_EQ(platform::UsbPortOf(L"/dev/usb/lp9"), "");
+    EXPECT_EQ(platform::UsbPortOf(L"/dev/bus/usb/001/099:0"), "");
 
     ASSERT_TRUE(host.RemovePrinter(0));
-    ASSERT_TRUE(platform::EnumerateUsbPrinterPaths(paths));
-    EXPECT_EQ(paths, std::vector<std::wstring>{Wide(second)});
+    EXPECT_EQ(PathsThrough(PrinterTransport::kUsblp), std::vector<std::wstring>{Wide(second)});
+    EXPECT_EQ(PathsThrough(PrinterTransport::kAuto), std::vector<std::wstring>{secondUsbfs});
 }
 
 }  // namespace

@@ -302,7 +302,10 @@ TEST(PrinterModelTest, TranscriptRecordsWhatArrived) {
                      {"name": "DataHeaderCommand", "words": [568, 3, 0]},
                      {"name": "unknown", "words": [67305985, 5, 0]}],
         "dataWrites": [3], "dataBytes": 3, "outcome": "failed", "firmwareVersion": "1.0.0.7",
-        "dataSha256": "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"})"));
+        "dataSha256": "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad",
+        "usbfs": {"opens": 0, "claims": 0, "refusedClaims": 0, "releases": 0, "usblpDetaches": 0,
+                  "usbfsDetaches": 0, "refusedDetaches": 0, "usblpAttaches": 0, "controlUrbs": 0,
+                  "bulkOutUrbs": 0, "bulkInUrbs": 0}})"));
 
     PrinterConfig config;
     config.deviceId = "MFG:Orvane;MDL:Wend 300;";

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -26,9 +27,38 @@ inline int RunProcess(const std::string& commandLine, std::string& output) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// Each key of expected (a JSON object) is a JSON pointer into actual, "" for the whole of it.
-inline void ExpectAt(const nlohmann::json& actual, const char* expected) {
-    const nlohmann::json table = nlohmann::json::parse(expected);
+// The device path that reflasher-cli gives an emulated printer: its usblp node lpN when the test
+// runs with REFLASHER_TRANSPORT=usblp, its usbfs node (USB address devnum, interface 0) otherwise.
+// The simulator gives printers addresses from 2 on, in the order they are added, and a printer
+// back from a restart the next free one.
+inline std::string Node(int lp, int devnum) {
+    const char* transport = std::getenv("REFLASHER_TRANSPORT");
+    if (transport != nullptr && std::string(transport) == "usblp") {
+        return "/dev/usb/lp" + std::to_string(lp);
+    }
+    char path[32];
+    std::snprintf(path, sizeof path, "/dev/bus/usb/001/%03d:0", devnum);
+    return path;
+}
+
+// expected with each "/dev/usb/lpN" replaced by Node(N, N + 2): a printer's path before any
+// restart.
+inline std::string WithNodes(std::string expected) {
+    const std::string prefix = "/dev/usb/lp";
+    for (std::size_t at = expected.find(prefix); at != std::string::npos;
+         at = expected.find(prefix, at + 1)) {
+        const int lp = expected[at + prefix.size()] - '0';
+        const std::string node = Node(lp, lp + 2);
+        expected.replace(at, prefix.size() + 1, node);
+        at += node.size() - 1;
+    }
+    return expected;
+}
+
+// Each key of expected (a JSON object) is a JSON pointer into actual, "" for the whole of it;
+// device paths as WithNodes gives them.
+inline void ExpectAt(const nlohmann::json& actual, const std::string& expected) {
+    const nlohmann::json table = nlohmann::json::parse(WithNodes(expected));
     for (const auto& [pointer, value] : table.items()) {
         const nlohmann::json::json_pointer at(pointer);
         if (!actual.contains(at)) {

@@ -129,8 +129,10 @@ TEST(AttachedPrinter, CommandsAreThreeLittleEndianWords) {
     EXPECT_TRUE(status.IsComplete());
     EXPECT_EQ(status.Status(), kStatusIdle);
     EXPECT_TRUE(printer->SendStart());
-    ASSERT_TRUE(printer->ReadStatus(status));
-    EXPECT_EQ(status.Status(), kStatusIdle) << "queued by the driver before the command";
+    if (!transport_test::Libusb()) {
+        ASSERT_TRUE(printer->ReadStatus(status));
+        EXPECT_EQ(status.Status(), kStatusIdle) << "queued by usblp before the command";
+    }
     ASSERT_TRUE(printer->ReadStatus(status));
     EXPECT_EQ(status.Status(), kStatusStageDone);
     EXPECT_EQ(status.Stage(), 1);

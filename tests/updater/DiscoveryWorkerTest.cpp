@@ -85,8 +85,10 @@ TEST_F(DiscoveryWorkerTest, ListsOpenedKnownPrintersInOrderAndLeavesOthersOut) {
     EXPECT_EQ(Found(worker),
               (std::vector<std::string>{"1.2.0.0 Kestrel 200 1", "3.0.1.0 Heron 10 0"}));
     ASSERT_EQ(worker.GetPrinters().size(), 2u);
-    EXPECT_EQ(std::wstring(worker.GetPrinters()[0]->GetDevicePath()), Wide(host_.DevicePath(0)));
-    EXPECT_EQ(std::wstring(worker.GetPrinters()[1]->GetDevicePath()), Wide(host_.DevicePath(3)));
+    EXPECT_EQ(std::wstring(worker.GetPrinters()[0]->GetDevicePath()),
+              Wide(transport_test::PathOf(host_, 0)));
+    EXPECT_EQ(std::wstring(worker.GetPrinters()[1]->GetDevicePath()),
+              Wide(transport_test::PathOf(host_, 3)));
 }
 
 TEST_F(DiscoveryWorkerTest, SecondRunReleasesTheFirstRunsPrintersBeforeFindingThemAgain) {
@@ -96,13 +98,13 @@ TEST_F(DiscoveryWorkerTest, SecondRunReleasesTheFirstRunsPrintersBeforeFindingTh
     Discover(worker);
     const std::vector<std::string> first = Found(worker);
     ASSERT_EQ(first.size(), 2u);
-    const std::uint64_t opensAfterFirst = host_.Printer(0).Opens();
+    const std::uint64_t opensAfterFirst = transport_test::Opens(host_, 0);
 
     // The first run's ports are exclusive: the second run finds both printers again only if it
     // closed them first.
     Discover(worker);
     EXPECT_EQ(Found(worker), first);
-    EXPECT_GT(host_.Printer(0).Opens(), opensAfterFirst);
+    EXPECT_GT(transport_test::Opens(host_, 0), opensAfterFirst);
 }
 
 TEST_F(DiscoveryWorkerTest, DirectoryOverrideReplacesTheProgramFolder) {
@@ -173,8 +175,12 @@ TEST_F(DiscoveryWorkerTest, PrinterTakenOrForcedStopWhileTheDescriptionsAreParse
         ASSERT_NO_FATAL_FAILURE(Feed(fifo, head));
         if (action == Action::TakePrinter) {
             // Identified, but held by another program by the time the worker opens it.
-            AttachedPrinter holder(MakeIdentified(host_.DevicePath(0), {}));
+            AttachedPrinter holder(MakeIdentified(transport_test::PathOf(host_, 0), {}));
             ASSERT_TRUE(holder.Open());
+            PrinterStatusRecord status;
+            if (transport_test::Libusb()) {
+                ASSERT_TRUE(holder.ReadStatus(status));  // takes the interface
+            }
             ASSERT_NO_FATAL_FAILURE(Feed(fifo, tail));
             close(fifo);
             platform::Message m;

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <nlohmann/json.hpp>
 #include <thread>
+#include <vector>
 
 #include "platform/LastError.h"
 #include "platform/ManualClock.h"
@@ -127,8 +128,9 @@ TEST_F(UpdateWorkerTest, IdleAnswerPassesEveryStageAtOnce) {
 }
 
 // usblp reads ahead: the record the first read after a command returns was queued before it.
-// Each row waits twice, once after reading that record away (the printer as a read on demand
-// shows it, which the rules are written for), once straight after the command. The rules stay
+// Through usblp each row waits twice, once after reading the record usblp queued before the
+// command away (the printer as a read on demand shows it, which the rules are written for), once
+// straight after the command. Through libusb there is no queued record. The rules stay
 // as they are; a printer that answered idle before the command passes stage 1 on that stale
 // record whatever it does after it.
 TEST_F(UpdateWorkerTest, WaitForStageRules) {
@@ -177,15 +179,18 @@ TEST_F(UpdateWorkerTest, WaitForStageRules) {
          0,
          0xFFFFF000u},
     };
+    // libusb reads only when asked: the wait straight after the command is the designed one.
+    const std::vector<bool> staleRuns =
+        transport_test::Libusb() ? std::vector<bool>{false} : std::vector<bool>{false, true};
     for (const Case& c : cases) {
-        for (const bool stale : {false, true}) {
+        for (const bool stale : staleRuns) {
             SCOPED_TRACE(std::string(c.name) + (stale ? ", stale record" : ""));
             simulator::PrinterConfig config = Config();
             config.faults = c.faults;
             config.busyPolls = c.busyPolls;
             auto printer = Attach(host_, config);
             ASSERT_TRUE(printer->SendStart());
-            if (!stale) {
+            if (!stale && !transport_test::Libusb()) {
                 PrinterStatusRecord queued;
                 printer->ReadStatus(queued);
             }

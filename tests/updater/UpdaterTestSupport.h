@@ -14,6 +14,7 @@
 #include "platform/ModulePath.h"
 #include "simulator/PrinterConfig.h"
 #include "simulator/UmockdevPrinterHost.h"
+#include "tests/TransportUnderTest.h"
 #include "updater/AttachedPrinter.h"
 #include "updater/FirmwareImage.h"
 
@@ -102,8 +103,8 @@ inline simulator::PrinterConfig WithFaults(std::vector<simulator::Fault> faults)
 inline std::unique_ptr<AttachedPrinter> Attach(simulator::UmockdevPrinterHost& host,
                                                const simulator::PrinterConfig& config,
                                                ModelFlags flags = {}) {
-    const std::string path = host.AddPrinter(config);
-    EXPECT_FALSE(path.empty()) << host.error();
+    EXPECT_FALSE(host.AddPrinter(config).empty()) << host.error();
+    const std::string path = transport_test::PathOf(host, host.PrinterCount() - 1);
     auto printer = std::make_unique<AttachedPrinter>(MakeIdentified(path, flags));
     EXPECT_TRUE(printer->Open());
     return printer;

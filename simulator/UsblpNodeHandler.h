@@ -1,0 +1,45 @@
+#pragma once
+
+#include <umockdev.h>
+
+#include <mutex>
+#include <set>
+#include <string>
+
+#include "simulator/UsblpDriver.h"
+
+namespace simulator {
+
+// Answers the requests on one emulated /dev/usb/lpN node through umockdev: opens and closes as
+// the usblp open shim reports them, reads, writes and the device-ID ioctl, each passed to the
+// node's UsblpDriver. A printer that comes back gets a new node handler with a new driver;
+// descriptors still open on the old node keep talking to the old, unplugged driver.
+//
+// Created and attached by the host under its lock; the requests arrive on umockdev's thread and
+// reads and writes may complete later on another. Lives as long as the host.
+class UsblpNodeHandler {
+public:
+    UsblpNodeHandler(std::string devicePath, UsblpDriver& driver);
+    ~UsblpNodeHandler();
+    UsblpNodeHandler(const UsblpNodeHandler&) = delete;
+    UsblpNodeHandler& operator=(const UsblpNodeHandler&) = delete;
+
+    bool Attach(UMockdevTestbed* testbed, std::string& error);
+    void Detach(UMockdevTestbed* testbed);
+
+private:
+    static gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data);
+    static gboolean OnRead(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data);
+    static gboolean OnWrite(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data);
+    static void OnClientConnected(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data);
+    static void OnClientNotify(GObject* object, GParamSpec*, gpointer data);
+
+    const std::string devicePath_;
+    UsblpDriver* const driver_;
+    UMockdevIoctlBase* handler_ = nullptr;
+    bool attached_ = false;
+    std::mutex mutex_;
+    std::set<UMockdevIoctlClient*> clients_;  // referenced until destruction; guarded by mutex_
+};
+
+}  // namespace simulator
