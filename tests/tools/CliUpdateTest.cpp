@@ -171,8 +171,7 @@ TEST_F(CliUpdateTest, UpdateStreamsEventsAndRediscoversTheNewVersion) {
          "restart": {"delayMs": 100, "returns": "never"}}]})";
     ASSERT_EQ(Cli("update --yes --reboot-wait 2 --printer 2 " + file, output, restarts), 0);
     // Through libusb it comes back at a new USB address, which the line names.
-    EXPECT_NE(output.find("the printer now reports firmware 1.2.0.0"), std::string::npos)
-        << output;
+    EXPECT_NE(output.find("the printer now reports firmware 1.2.0.0"), std::string::npos) << output;
     ASSERT_EQ(Cli("update --yes --reboot-wait 1 --printer 1 " + file, output, restarts), 0);
     EXPECT_NE(output.find("the printer did not come back within 1 s of its restart"),
               std::string::npos)
