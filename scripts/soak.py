@@ -236,7 +236,7 @@ def main():
                 for breach in breaches:
                     print("  " + breach)
                 print("scenario: " + json.dumps(document))
-                print("transport: " + transport)
+                print(f"transport: {transport}, exit status: {status}")
                 print("file: " + os.path.basename(path))
                 print("output:\n" + (output or ""))
                 print("errors:\n" + (errors or ""))
