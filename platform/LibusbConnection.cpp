@@ -21,6 +21,7 @@ constexpr unsigned kDeviceIdRequestType = 0xA1;  // class request, device to hos
 constexpr unsigned kGetDeviceId = 0;
 constexpr int kDeviceIdBufferSize = 1024;
 constexpr int kMaxIdBytes = kDeviceIdBufferSize - 2;
+
 std::uint32_t ErrnoOf(int libusbError) {
     switch (libusbError) {
         case LIBUSB_ERROR_ACCESS:
@@ -203,7 +204,26 @@ std::unique_ptr<DeviceConnection> LibusbConnection::Open(const wchar_t* path) {
         return nullptr;
     }
     Interface interface;
-    interface.number = parsed.interface;
+    const bool found = Describe(device, parsed.interface, interface);
+    libusb_device_handle* handle = nullptr;
+    const int opened = found ? libusb_open(device, &handle) : LIBUSB_ERROR_NOT_FOUND;
+    libusb_unref_device(device);
+    if (opened != 0) {
+        libusb_exit(context);
+        Fail(opened);
+        return nullptr;
+    }
+    std::unique_ptr<LibusbConnection> connection(new LibusbConnection(context, handle, interface));
+    // usblp stays bound until the first transfer, so that identifying a printer disturbs
+    // nothing; any other holder makes the printer busy now.
+    if (connection->BoundDriver() != "usblp" && !connection->Claim()) {
+        return nullptr;
+    }
+    return connection;
+}
+
+bool LibusbConnection::Describe(libusb_device* device, int number, Interface& interface) {
+    interface.number = number;
     bool found = false;
     libusb_config_descriptor* config = nullptr;
     if (libusb_get_active_config_descriptor(device, &config) == 0) {
@@ -212,7 +232,7 @@ std::unique_ptr<DeviceConnection> LibusbConnection::Open(const wchar_t* path) {
             const libusb_interface& candidates = config->interface[i];
             for (int alt = 0; alt < candidates.num_altsetting && !found; ++alt) {
                 const libusb_interface_descriptor& setting = candidates.altsetting[alt];
-                if (setting.bInterfaceNumber != parsed.interface ||
+                if (setting.bInterfaceNumber != number ||
                     setting.bInterfaceClass != LIBUSB_CLASS_PRINTER ||
                     setting.bInterfaceSubClass != 1 || setting.bInterfaceProtocol < 1 ||
                     setting.bInterfaceProtocol > 3) {
@@ -249,21 +269,7 @@ std::unique_ptr<DeviceConnection> LibusbConnection::Open(const wchar_t* path) {
             }
         }
     }
-    libusb_device_handle* handle = nullptr;
-    const int opened = found ? libusb_open(device, &handle) : LIBUSB_ERROR_NOT_FOUND;
-    libusb_unref_device(device);
-    if (opened != 0) {
-        libusb_exit(context);
-        Fail(opened);
-        return nullptr;
-    }
-    std::unique_ptr<LibusbConnection> connection(new LibusbConnection(context, handle, interface));
-    // usblp stays bound until the first transfer, so that identifying a printer disturbs
-    // nothing; any other holder makes the printer busy now.
-    if (connection->BoundDriver() != "usblp" && !connection->Claim()) {
-        return nullptr;
-    }
-    return connection;
+    return found;
 }
 
 LibusbConnection::LibusbConnection(libusb_context* context, libusb_device_handle* handle,

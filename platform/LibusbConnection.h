@@ -7,6 +7,7 @@
 #include "platform/DeviceConnection.h"
 
 struct libusb_context;
+struct libusb_device;
 struct libusb_device_handle;
 
 namespace platform {
@@ -49,6 +50,9 @@ private:
 
     LibusbConnection(libusb_context* context, libusb_device_handle* handle,
                      const Interface& interface);
+    // The printer-class setting of interface `number` in the active configuration, with its bulk
+    // endpoints; false when it has none or no bulk-OUT endpoint.
+    static bool Describe(libusb_device* device, int number, Interface& interface);
     bool Claim();
     // The kernel driver bound to the interface now: "usblp", "usbfs", or empty.
     std::string BoundDriver() const;
