@@ -73,6 +73,21 @@ std::uint32_t ErrnoOfStatus(libusb_transfer_status status) {
     }
 }
 
+// Holds off a forced stop (pthread_cancel) of the calling thread while it lives: libusb's calls
+// read sysfs and take process-wide locks, and a thread unwound in the middle of one would leave
+// a lock taken or its hotplug monitor half started. The stop lands at the next cancellation
+// point after it.
+class CancellationHold {
+public:
+    CancellationHold() { pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &state_); }
+    ~CancellationHold() { pthread_setcancelstate(state_, nullptr); }
+    CancellationHold(const CancellationHold&) = delete;
+    CancellationHold& operator=(const CancellationHold&) = delete;
+
+private:
+    int state_ = PTHREAD_CANCEL_ENABLE;
+};
+
 void LIBUSB_CALL OnTransferDone(libusb_transfer* transfer) {
     static_cast<std::atomic<int>*>(transfer->user_data)->store(1);
 }
@@ -86,14 +101,12 @@ public:
     explicit Transfer(libusb_context* context)
         : context_(context), transfer_(libusb_alloc_transfer(0)) {}
     ~Transfer() {
+        const CancellationHold hold;
         if (submitted_ && done_.load() == 0) {
-            int state = 0;
-            pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &state);
             libusb_cancel_transfer(transfer_);
             while (done_.load() == 0) {
                 libusb_handle_events_completed(context_, nullptr);
             }
-            pthread_setcancelstate(state, nullptr);
         }
         libusb_free_transfer(transfer_);
     }
@@ -113,18 +126,21 @@ public:
         transfer_->user_data = &done_;
         transfer_->callback = OnTransferDone;
         transfer_->timeout = 0;
-        const int submitted = libusb_submit_transfer(transfer_);
+        const int submitted = [this] {
+            const CancellationHold hold;
+            return libusb_submit_transfer(transfer_);
+        }();
         if (submitted != 0) {
             return Fail(submitted);
         }
         submitted_ = true;
         while (done_.load() == 0) {
-            int state = 0;
-            pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &state);
-            timeval wait{0, 200'000};
-            int completed = 0;
-            libusb_handle_events_timeout_completed(context_, &wait, &completed);
-            pthread_setcancelstate(state, nullptr);
+            {
+                const CancellationHold hold;
+                timeval wait{0, 200'000};
+                int completed = 0;
+                libusb_handle_events_timeout_completed(context_, &wait, &completed);
+            }
             pthread_testcancel();
         }
         moved = transfer_->actual_length;
@@ -184,6 +200,16 @@ libusb_device* FindDevice(libusb_context* context, int bus, int address) {
 }  // namespace
 
 std::unique_ptr<DeviceConnection> LibusbConnection::Open(const wchar_t* path) {
+    std::unique_ptr<DeviceConnection> connection;
+    {
+        const CancellationHold hold;
+        connection = OpenHeld(path);
+    }
+    pthread_testcancel();
+    return connection;
+}
+
+std::unique_ptr<DeviceConnection> LibusbConnection::OpenHeld(const wchar_t* path) {
     ParsedPath parsed;
     if (!ParsePath(path, parsed)) {
         SetLastError(ENOENT);
@@ -277,6 +303,7 @@ LibusbConnection::LibusbConnection(libusb_context* context, libusb_device_handle
     : context_(context), handle_(handle), interface_(interface) {}
 
 LibusbConnection::~LibusbConnection() {
+    const CancellationHold hold;
     if (claimed_) {
         libusb_release_interface(handle_, interface_.number);
     }
@@ -291,6 +318,7 @@ bool LibusbConnection::Claim() {
     if (claimed_) {
         return true;
     }
+    const CancellationHold hold;
     if (BoundDriver() == "usblp") {
         const int detached = libusb_detach_kernel_driver(handle_, interface_.number);
         if (detached != 0 && detached != LIBUSB_ERROR_NOT_FOUND) {

@@ -50,6 +50,7 @@ private:
 
     LibusbConnection(libusb_context* context, libusb_device_handle* handle,
                      const Interface& interface);
+    static std::unique_ptr<DeviceConnection> OpenHeld(const wchar_t* path);
     // The printer-class setting of interface `number` in the active configuration, with its bulk
     // endpoints; false when it has none or no bulk-OUT endpoint.
     static bool Describe(libusb_device* device, int number, Interface& interface);

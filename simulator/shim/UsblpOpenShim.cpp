@@ -6,12 +6,13 @@
 // descriptor goes, so that a quick reopen is not refused. Other files pass through untouched.
 //
 // With ORVANE_SIM_FD_REPORT naming a file, the shim also appends to it, at the process's exit,
-// every descriptor open then that was not open at its start ("<pid> <fd> <target>"), so that a
-// soak can tell a descriptor the program lost.
+// every descriptor open then that was not open at its start ("<pid> <program> <fd> <target>"),
+// so that a soak can tell a descriptor the program lost.
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -83,6 +84,15 @@ std::set<int> OpenDescriptors() {
     return open;
 }
 
+// A socket connected to the simulator, which hosts the testbed: umockdev's own channel to a
+// device node's emulation. The soak sees umockdev keep one now and then after the node's
+// descriptor was closed, under libusb's concurrent opens; it is not a descriptor of the program.
+bool IsEmulationPlumbing(int fd) {
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    return getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.pid == getppid();
+}
+
 // Descriptors open before main; null without a report to write.
 std::set<int>* startDescriptors = nullptr;
 
@@ -99,7 +109,7 @@ __attribute__((destructor)) void ReportLostDescriptors() {
     }
     std::string lines;
     for (const int fd : OpenDescriptors()) {
-        if (startDescriptors->count(fd) != 0) {
+        if (startDescriptors->count(fd) != 0 || IsEmulationPlumbing(fd)) {
             continue;
         }
         char target[512] = {};
@@ -107,7 +117,8 @@ __attribute__((destructor)) void ReportLostDescriptors() {
         if (readlink(link.c_str(), target, sizeof target - 1) < 0) {
             std::strcpy(target, "?");
         }
-        lines += std::to_string(getpid()) + " " + std::to_string(fd) + " " + target + "\n";
+        lines += std::to_string(getpid()) + " " + program_invocation_short_name + " " +
+                 std::to_string(fd) + " " + target + "\n";
     }
     if (!lines.empty()) {
         if (FILE* out = std::fopen(report, "a")) {

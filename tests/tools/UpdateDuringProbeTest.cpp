@@ -46,7 +46,7 @@ TEST(UpdateDuringProbe, OnlyAClaimedInterfaceKeepsTheUpdateGoing) {
         simulator::UmockdevPrinterHost host;
         simulator::PrinterConfig config;
         config.deviceId = "MFG:Orvane;MDL:Kestrel 200;VER:1.2.0.0;";
-        config.busyPolls = 6;  // 3 s at the updater's 500 ms polls
+        config.busyPolls = 8;  // 4 s per stage at the updater's 500 ms polls
         config.restart = simulator::PrinterConfig::Restart::kNo;
         ASSERT_FALSE(host.AddPrinter(config).empty()) << host.error();
 
