@@ -415,6 +415,9 @@ UmockdevPrinterHost::~UmockdevPrinterHost() {
     }
     g_object_unref(impl_->testbed);
     for (auto& device : impl_->devices) {
+        for (auto& node : device->usbfsNodes) {
+            node->WaitIdle();
+        }
         device->bindings.clear();
         device->usbfsNodes.clear();
         // umockdev joins its handler thread inside uninstrumented GLib code; taking the locks

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <thread>
 
 namespace simulator {
 
@@ -115,8 +116,28 @@ void UsbfsNodeHandler::SetReapable(bool reapable) {
     }
 }
 
+class UsbfsNodeHandler::Busy {
+public:
+    explicit Busy(gpointer handler) : busy_(static_cast<UsbfsNodeHandler*>(handler)->busy_) {
+        ++busy_;
+    }
+    ~Busy() { --busy_; }
+    Busy(const Busy&) = delete;
+    Busy& operator=(const Busy&) = delete;
+
+private:
+    std::atomic<int>& busy_;
+};
+
+void UsbfsNodeHandler::WaitIdle() const {
+    while (busy_.load() != 0) {
+        std::this_thread::yield();
+    }
+}
+
 void UsbfsNodeHandler::OnClientConnected(UMockdevIoctlBase*, UMockdevIoctlClient* client,
                                          gpointer data) {
+    const Busy busy(data);
     auto* self = static_cast<UsbfsNodeHandler*>(data);
     {
         std::lock_guard<std::mutex> lock(self->mutex_);
@@ -127,6 +148,7 @@ void UsbfsNodeHandler::OnClientConnected(UMockdevIoctlBase*, UMockdevIoctlClient
 }
 
 void UsbfsNodeHandler::OnClientNotify(GObject* object, GParamSpec*, gpointer data) {
+    const Busy busy(data);
     auto* client = reinterpret_cast<UMockdevIoctlClient*>(object);
     if (!umockdev_ioctl_client_get_connected(client)) {
         static_cast<UsbfsNodeHandler*>(data)->device_->Close(client);
@@ -134,6 +156,7 @@ void UsbfsNodeHandler::OnClientNotify(GObject* object, GParamSpec*, gpointer dat
 }
 
 gboolean UsbfsNodeHandler::OnRead(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data) {
+    const Busy busy(data);
     auto* self = static_cast<UsbfsNodeHandler*>(data);
     UMockdevIoctlData* buffer = umockdev_ioctl_client_get_arg(client);
     std::size_t count = 0;
@@ -156,6 +179,7 @@ gboolean UsbfsNodeHandler::OnWrite(UMockdevIoctlBase*, UMockdevIoctlClient* clie
 }
 
 gboolean UsbfsNodeHandler::OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data) {
+    const Busy busy(data);
     auto* self = static_cast<UsbfsNodeHandler*>(data);
     const unsigned long request = umockdev_ioctl_client_get_request(client);
     bool later = false;

@@ -2,6 +2,7 @@
 
 #include <umockdev.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -41,6 +42,9 @@ public:
     // terminal is hung up.
     void Retire();
     void Detach(UMockdevTestbed* testbed);
+    // Waits until no handler of this node runs on umockdev's thread: a client that died in the
+    // middle of a request leaves that thread finishing it while the host is torn down.
+    void WaitIdle() const;
     // UsbfsDevice::Hooks::onReapable.
     void SetReapable(bool reapable);
     const std::string& Devnode() const { return devnode_; }
@@ -51,6 +55,8 @@ private:
     static gboolean OnWrite(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data);
     static void OnClientConnected(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data);
     static void OnClientNotify(GObject* object, GParamSpec*, gpointer data);
+    // Counts a handler running on umockdev's thread for WaitIdle.
+    class Busy;
     int Ioctl(UMockdevIoctlClient* client, unsigned long request, UMockdevIoctlData* arg,
               bool& later);
     int SubmitUrb(UMockdevIoctlClient* client, UMockdevIoctlData* arg);
@@ -67,6 +73,7 @@ private:
     int terminal_ = -1;                                 // the node's slave end; guarded by mutex_
     std::map<UMockdevIoctlClient*, std::size_t> read_;  // read() offsets; guarded by mutex_
     std::set<UMockdevIoctlClient*> clients_;            // referenced until destruction
+    std::atomic<int> busy_{0};
 };
 
 }  // namespace simulator
