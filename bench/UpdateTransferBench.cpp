@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "Halden/windows/win32_thread_utils.h"
+#include "bench/EmulationPreload.h"
 #include "bench/RatioReporter.h"
 #include "device/IdentifiedPrinter.h"
 #include "platform/MessageQueue.h"
@@ -142,14 +143,8 @@ bool WriteImage(const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const char* preload = std::getenv("LD_PRELOAD");
-    if (preload == nullptr || std::string(preload).find("umockdev-preload") == std::string::npos) {
-        const std::string folder =
-            std::filesystem::read_symlink("/proc/self/exe").parent_path().string();
-        setenv("LD_PRELOAD", simulator::UmockdevPrinterHost::PreloadLibraries(folder).c_str(), 1);
-        execv("/proc/self/exe", argv);
-        std::perror("/proc/self/exe");
-        return 1;
+    if (const int failed = RestartUnderEmulationIfNeeded(argv)) {
+        return failed;
     }
     const std::string dir = MakeBenchDir("update-transfer-bench");
     if (dir.empty()) {

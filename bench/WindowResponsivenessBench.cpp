@@ -33,6 +33,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/EmulationPreload.h"
 #include "bench/RatioReporter.h"
 #include "simulator/UmockdevPrinterHost.h"
 #include "tests/gui/GuiTestSupport.h"
@@ -330,14 +331,8 @@ int RunBenchmarks(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const char* preload = std::getenv("LD_PRELOAD");
-    if (preload == nullptr || std::string(preload).find("umockdev-preload") == std::string::npos) {
-        const std::string folder =
-            std::filesystem::read_symlink("/proc/self/exe").parent_path().string();
-        setenv("LD_PRELOAD", simulator::UmockdevPrinterHost::PreloadLibraries(folder).c_str(), 1);
-        execv("/proc/self/exe", argv);
-        std::perror("/proc/self/exe");
-        return 1;
+    if (const int failed = RestartUnderEmulationIfNeeded(argv)) {
+        return failed;
     }
     std::setlocale(LC_ALL, "");
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
