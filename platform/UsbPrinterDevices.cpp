@@ -13,6 +13,7 @@
 #include <memory>
 #include <set>
 
+#include "platform/IntegerText.h"
 #include "platform/LastError.h"
 #include "platform/ModulePath.h"
 
@@ -35,9 +36,8 @@ long HexAttribute(udev_device* device, const char* name) {
     if (text == nullptr) {
         return -1;
     }
-    char* end = nullptr;
-    const long value = std::strtol(text, &end, 16);
-    return end != text ? value : -1;
+    std::int32_t value = -1;
+    return ParseIntegerText(text, value, 16) ? value : -1;
 }
 
 std::string Text(const char* text) {

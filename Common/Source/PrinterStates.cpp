@@ -14,7 +14,6 @@
 #include "Halden/ForcedUnwind.h"
 #include "Halden/ParserException.h"
 #include "Halden/TSRuntimeError.h"
-#include "Halden/xerces-xmlparser/IntegerText.h"
 #include "Halden/xerces-xmlparser/XMLFloatState.h"
 #include "Halden/xerces-xmlparser/XMLIntegerSetState.h"
 #include "Halden/xerces-xmlparser/XMLIntegerState.h"
@@ -22,6 +21,7 @@
 #include "Halden/xerces-xmlparser/XMLStringSetState.h"
 #include "Halden/xerces-xmlparser/XMLTextState.h"
 #include "Halden/xerces-xmlparser/XercesXMLParser.h"
+#include "platform/IntegerText.h"
 
 // The element states of WendIDs.xml and Wend.xml. Every state is created by its parent's
 // startChild (the roots by the loaders), holds plain pointers to the targets it writes into,
@@ -83,7 +83,7 @@ const std::string* FindAttribute(const Attributes& attributes, std::string_view 
 // Present, non-empty and accepted by the integer text rule.
 bool AttributeInteger(const Attributes& attributes, std::string_view name, std::int32_t& value) {
     const std::string* text = FindAttribute(attributes, name);
-    return text != nullptr && !text->empty() && Halden::ParseIntegerText(*text, value);
+    return text != nullptr && !text->empty() && platform::ParseIntegerText(*text, value);
 }
 
 // What formatted extraction of a decimal int from a string stream in the classic locale
@@ -184,7 +184,7 @@ public:
         }
         const std::string* text = FindAttribute(attributes, "id");
         std::int32_t id = 0;
-        if (text == nullptr || !Halden::ParseIntegerText(*text, id)) {
+        if (text == nullptr || !platform::ParseIntegerText(*text, id)) {
             throw Halden::ParserException(
                 "Missing or invalid \"id\" value for the <" + childName_ + "> element", kSourceFile,
                 230, -1);
@@ -416,7 +416,7 @@ public:
             Raise(MissingAttributeText("paperId"), __LINE__);
         }
         std::int32_t paperId = 0;
-        if (!Halden::ParseIntegerText(*paperIdText, paperId)) {
+        if (!platform::ParseIntegerText(*paperIdText, paperId)) {
             Raise(NotIntegerText("paperId"), __LINE__);
         }
         const auto paper = documentPapers_->find(paperId);
@@ -426,7 +426,7 @@ public:
         description_->papers.insert(*paper);
         if (const std::string* sendAs = FindAttribute(attributes, "sendToPrinterAs")) {
             std::int32_t value = 0;
-            if (!Halden::ParseIntegerText(*sendAs, value)) {
+            if (!platform::ParseIntegerText(*sendAs, value)) {
                 Raise(NotIntegerText("sendToPrinterAs"), __LINE__);
             }
             description_->sendToPrinterAs.emplace(paperId, value);
@@ -449,7 +449,7 @@ public:
 
     void finish() override {
         std::int32_t capacity = 0;
-        if (!Halden::ParseIntegerText(text(), capacity)) {
+        if (!platform::ParseIntegerText(text(), capacity)) {
             Raise("Invalid data for a <mediaCapacity> element", __LINE__);
         }
         table_->try_emplace(std::move(capacityCode_), capacity);
@@ -624,7 +624,7 @@ private:
     static std::int32_t OptionalInteger(const Attributes& attributes, const char* name) {
         const std::string* text = FindAttribute(attributes, name);
         std::int32_t value = -1;
-        if (text != nullptr && !text->empty() && !Halden::ParseIntegerText(*text, value)) {
+        if (text != nullptr && !text->empty() && !platform::ParseIntegerText(*text, value)) {
             throw Halden::TSRuntimeError(std::string("Invalid value for attribute '") + name + "'",
                                          kSourceFile, __LINE__);
         }

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Halden/xerces-xmlparser/IntegerText.h"
 #include "Halden/xerces-xmlparser/XMLTextState.h"
+#include "platform/IntegerText.h"
 
 namespace Halden {
 
@@ -13,7 +13,7 @@ public:
     explicit XMLIntegerSetState(Integer* target) : target_(target) {}
 
     void finish() override {
-        *target_ = static_cast<Integer>(ConvertIntegerText(text()));
+        *target_ = static_cast<Integer>(platform::ConvertIntegerText(text()));
         delete this;
     }
 

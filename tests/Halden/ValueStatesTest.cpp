@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "Halden/xerces-xmlparser/IntegerText.h"
 #include "Halden/xerces-xmlparser/XMLIntegerSetState.h"
 #include "Halden/xerces-xmlparser/XMLSetStringDataState.h"
 #include "Halden/xerces-xmlparser/XMLStringSetState.h"
 #include "Halden/xerces-xmlparser/XercesXMLParser.h"
+#include "platform/IntegerText.h"
 #include "tests/Halden/XmlTestFiles.h"
 
 namespace {
@@ -123,13 +123,13 @@ TEST(IntegerText, AcceptsWhenAtLeastOneCharacterIsConsumed) {
     accepted.insert(accepted.end(), {{"4294967295", INT32_MAX}, {"-4294967295", INT32_MIN}});
     for (const auto& [text, expected] : accepted) {
         std::int32_t value = 1234;
-        EXPECT_TRUE(Halden::ParseIntegerText(text, value)) << text;
+        EXPECT_TRUE(platform::ParseIntegerText(text, value)) << text;
         EXPECT_EQ(value, expected) << text;
     }
     for (const std::string text : {"", "   ", "kg", "-"}) {
         std::int32_t value = 1234;
-        EXPECT_FALSE(Halden::ParseIntegerText(text, value)) << text;
+        EXPECT_FALSE(platform::ParseIntegerText(text, value)) << text;
         EXPECT_EQ(value, 1234) << text;
     }
-    EXPECT_EQ(Halden::ConvertIntegerText("kg"), 0);
+    EXPECT_EQ(platform::ConvertIntegerText("kg"), 0);
 }

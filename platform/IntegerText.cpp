@@ -1,17 +1,17 @@
-#include "Halden/xerces-xmlparser/IntegerText.h"
+#include "platform/IntegerText.h"
 
 #include <cstdlib>
 #include <limits>
 
-namespace Halden {
+namespace platform {
 
 namespace {
 
-std::int32_t Convert(const std::string& text, const char** end) {
+std::int32_t Convert(const std::string& text, int base, const char** end) {
     // Most values in the files are a few decimal digits, which strtol would read the same way;
     // they are converted here without its locale-aware setup.
     const char* c = text.c_str();
-    if (*c >= '1' && *c <= '9') {
+    if ((base == 0 || base == 10) && *c >= '1' && *c <= '9') {
         std::int32_t value = 0;
         int digits = 0;
         for (; *c >= '0' && *c <= '9' && digits < 9; ++c, ++digits) {
@@ -23,7 +23,7 @@ std::int32_t Convert(const std::string& text, const char** end) {
         }
     }
     char* stop = nullptr;
-    const long value = std::strtol(text.c_str(), &stop, 0);
+    const long value = std::strtol(text.c_str(), &stop, base);
     *end = stop;
     if (value > std::numeric_limits<std::int32_t>::max()) {
         return std::numeric_limits<std::int32_t>::max();
@@ -36,14 +36,14 @@ std::int32_t Convert(const std::string& text, const char** end) {
 
 }  // namespace
 
-std::int32_t ConvertIntegerText(const std::string& text) {
+std::int32_t ConvertIntegerText(const std::string& text, int base) {
     const char* end = nullptr;
-    return Convert(text, &end);
+    return Convert(text, base, &end);
 }
 
-bool ParseIntegerText(const std::string& text, std::int32_t& value) {
+bool ParseIntegerText(const std::string& text, std::int32_t& value, int base) {
     const char* end = nullptr;
-    const std::int32_t converted = Convert(text, &end);
+    const std::int32_t converted = Convert(text, base, &end);
     const char* begin = text.c_str();
     if (end <= begin || end > begin + text.size()) {
         return false;
@@ -52,4 +52,4 @@ bool ParseIntegerText(const std::string& text, std::int32_t& value) {
     return true;
 }
 
-}  // namespace Halden
+}  // namespace platform
