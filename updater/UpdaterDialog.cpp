@@ -11,11 +11,12 @@
 #include <QStyle>
 #include <QTreeWidget>
 #include <QVBoxLayout>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "updater/AttachedPrinter.h"
+#include "updater/FirmwareFileCheck.h"
+#include "updater/PrinterListing.h"
 #include "updater/QtDialogPrompter.h"
 #include "updater/QtResourceModule.h"
 #include "updater/QtWindowMessage.h"
@@ -240,25 +241,18 @@ void UpdaterDialog::OnPrintersFound() {
         // Filling the list is one change: the selection of row 0 below reports it once.
         const QSignalBlocker blocker(printerList_);
         printerList_->clear();
-        std::map<std::int32_t, int> counters;
-        for (AttachedPrinter* printer : discovery_.GetPrinters()) {
-            std::int32_t modelId = 0;
-            std::string firmwareVersion;
-            std::string shortName;
-            if (printer == nullptr || !printer->GetModelNameResourceId(modelId) ||
-                !printer->GetFirmwareVersion(firmwareVersion) ||
-                !printer->GetShortName(shortName)) {
-                continue;
-            }
-            const int counter = ++counters[modelId];
+        for (const ListedPrinter& listed : ListPrinters(discovery_.GetPrinters())) {
             QString model;
-            if (modelId < 0 || !resources_.LoadString(static_cast<std::uint32_t>(modelId), model)) {
-                model = Widen(shortName);
+            if (listed.modelId < 0 ||
+                !resources_.LoadString(static_cast<std::uint32_t>(listed.modelId), model)) {
+                model = Widen(listed.shortName);
             }
             auto* row = new QTreeWidgetItem(printerList_);
-            row->setText(0, FormatCounter(model + QLatin1Char(' ') + counterFormat, counter));
-            row->setText(1, Widen(firmwareVersion));
-            row->setData(0, Qt::UserRole, QVariant::fromValue(reinterpret_cast<quintptr>(printer)));
+            row->setText(0,
+                         FormatCounter(model + QLatin1Char(' ') + counterFormat, listed.counter));
+            row->setText(1, Widen(listed.firmwareVersion));
+            row->setData(0, Qt::UserRole,
+                         QVariant::fromValue(reinterpret_cast<quintptr>(listed.printer)));
         }
     }
     if (printerList_->topLevelItemCount() > 0) {
@@ -354,42 +348,26 @@ void UpdaterDialog::OnChooseFile() {
             return;
         }
 
-        const std::wstring fullPath = path.toStdWString();
-        const std::wstring fileName = path.section(QLatin1Char('/'), -1).toStdWString();
-        const bool accepted = printer->AcceptsFirmwareFileName(fileName);
-        const bool verifyCrc = printer->VerifiesFirmwareCrc();
-
-        bool usable = false;
-        if (accepted) {
-            image_ = std::make_unique<FirmwareImage>();
-            bool loaded = false;
-            try {
-                loaded = image_->Load(fullPath, verifyCrc);
-            } catch (...) {
-                loaded = false;
+        FirmwareFileCheck check = CheckFirmwareFile(
+            *printer, path.toStdWString(), path.section(QLatin1Char('/'), -1).toStdWString());
+        if (check.loaded) {
+            image_ = std::move(check.image);
+            version_ = QString::fromStdWString(check.version);
+            if (check.notNewer) {
+                const int answer = ShowMessage(kStringNotNewer, QMessageBox::Yes | QMessageBox::No,
+                                               QMessageBox::No);
+                if (answer != QMessageBox::Yes) {
+                    DiscardImage();
+                    RefreshDisplay();
+                    SetControlStates();
+                    continue;  // choose again
+                }
             }
-            std::wstring versionText;
-            if (loaded && image_->GetVersionText(versionText)) {
-                version_ = QString::fromStdWString(versionText);
-                std::string printerVersion;
-                const bool havePrinterVersion = printer->GetFirmwareVersion(printerVersion);
-                if (image_->IsNotNewerThan(havePrinterVersion ? printerVersion.c_str() : nullptr)) {
-                    const int answer = ShowMessage(
-                        kStringNotNewer, QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
-                    if (answer != QMessageBox::Yes) {
-                        DiscardImage();
-                        RefreshDisplay();
-                        SetControlStates();
-                        continue;  // choose again
-                    }
-                }
-                std::wstring titleText;
-                if (image_->GetTitle(titleText)) {
-                    title_ = QString::fromStdWString(titleText);
-                    usable = true;
-                }
+            if (check.titled) {
+                title_ = QString::fromStdWString(check.title);
             }
         }
+        const bool usable = check.Usable();
         if (!usable) {
             ShowMessage(kStringFileUnusable, QMessageBox::Ok, QMessageBox::Ok);
             if (image_) {

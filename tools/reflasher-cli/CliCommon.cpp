@@ -54,6 +54,11 @@ void AddTransportOption(CLI::App* command) {
         ->check(CLI::IsMember({"auto", "usblp", "libusb"}));
 }
 
+std::string Narrow(const std::wstring& wide) {
+    std::string narrow;
+    return platform::WideToNarrow(wide, narrow) ? narrow : std::string("?");
+}
+
 std::wstring DescriptionDirectory(const CliOptions& options) {
     if (options.dir.empty()) {
         return platform::GetModuleDirectory();

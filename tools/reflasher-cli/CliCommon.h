@@ -21,6 +21,9 @@ void AddCommonOptions(CLI::App* command, CliOptions& options, bool needsFiles = 
 // environment's REFLASHER_TRANSPORT (auto when unset), selected by main before parsing.
 void AddTransportOption(CLI::App* command);
 
+// The command line's one wide-to-narrow conversion: "?" for text that has no narrow form.
+std::string Narrow(const std::wstring& wide);
+
 // The description folder as a wide path with a trailing '/'.
 std::wstring DescriptionDirectory(const CliOptions& options);
 

@@ -53,11 +53,6 @@ std::string ErrorText(std::uint32_t code) {
     return std::strerror(static_cast<int>(code));
 }
 
-std::string Narrow(const std::wstring& wide) {
-    std::string narrow;
-    return platform::WideToNarrow(wide, narrow) ? narrow : std::string("?");
-}
-
 // A printer node the user may not open: the two ways to be let in. The package's udev rule
 // gives the logged-in user access to Orvane printers only; the node's group gives access to
 // every printer on the machine.

@@ -1,31 +1,24 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <iostream>
-#include <map>
 #include <memory>
-#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
 #include "platform/Clock.h"
-#include "platform/MessageQueue.h"
 #include "platform/ModulePath.h"
-#include "platform/UsbPrinterDevices.h"
 #include "tools/reflasher-cli/CliCommon.h"
+#include "tools/reflasher-cli/CliPrinters.h"
+#include "tools/reflasher-cli/CliTransfers.h"
 #include "updater/AttachedPrinter.h"
 #include "updater/DiscoveryWorker.h"
-#include "updater/FirmwareImage.h"
-#include "updater/UpdateWorker.h"
-#include "updater/UpdaterMessages.h"
+#include "updater/FirmwareFileCheck.h"
 
 // list, check, update: the updater window's work without a window, on the same workers.
 
 namespace {
-
-using Json = nlohmann::ordered_json;  // keys in the order written
 
 enum ExitStatus {
     kExitOk = 0,
@@ -68,73 +61,6 @@ struct UpdateOptions {
     bool allowOlder = false;
     std::uint32_t rebootWaitSeconds = 60;
 };
-
-std::string Dump(const Json& document) {
-    return document.dump(-1, ' ', false, Json::error_handler_t::replace);
-}
-
-std::string Narrow(const std::wstring& wide) {
-    std::string narrow;
-    platform::WideToNarrow(wide, narrow);
-    return narrow;
-}
-
-// One printer as the window would list it.
-struct Row {
-    int index = 0;
-    AttachedPrinter* printer = nullptr;
-    std::string devicePath;
-    std::string shortName;
-    std::int32_t modelId = -1;
-    int counter = 0;
-    std::string firmwareVersion;
-    bool hasHead = false;
-    std::string head;
-    std::vector<std::string> extensions;
-
-    std::string Model() const { return shortName + " (" + std::to_string(counter) + ")"; }
-};
-
-// Runs one discovery on worker and waits for its message. A printer is listed only when its
-// model resource id, firmware version and short name can all be read.
-std::vector<Row> Discover(DiscoveryWorker& worker, const CliOptions& options) {
-    platform::MessageQueue queue;
-    worker.SetWindow(&queue);
-    worker.SetDirectory(DescriptionDirectory(options));
-    worker.Start();
-    // A run that an error ends early posts nothing; its thread ending is the sign then.
-    platform::Message message;
-    for (;;) {
-        const bool ended = !worker.IsStarted();
-        if (!queue.Take(message, std::chrono::milliseconds(ended ? 0 : 100))) {
-            if (ended) {
-                break;
-            }
-        } else if (message.message == WM_PRINTERS_FOUND) {
-            break;
-        }
-    }
-    worker.Stop(1000);
-
-    std::vector<Row> rows;
-    std::map<std::int32_t, int> counters;
-    for (AttachedPrinter* printer : worker.GetPrinters()) {
-        Row row;
-        if (!printer->GetModelNameResourceId(row.modelId) ||
-            !printer->GetFirmwareVersion(row.firmwareVersion) ||
-            !printer->GetShortName(row.shortName)) {
-            continue;
-        }
-        row.index = static_cast<int>(rows.size()) + 1;
-        row.printer = printer;
-        row.counter = ++counters[row.modelId];
-        row.devicePath = printer->GetDevicePath() ? Narrow(printer->GetDevicePath()) : "";
-        row.hasHead = printer->GetHeadName(row.head);
-        printer->GetFirmwareExtensions(row.extensions);
-        rows.push_back(row);
-    }
-    return rows;
-}
 
 Json RowJson(const Row& row) {
     return Json{{"index", row.index},
@@ -190,21 +116,9 @@ const Row* Select(const std::vector<Row>& rows, const std::string& selector) {
     return nullptr;
 }
 
-// The checks the window makes when a file is chosen for a printer.
-struct Check {
-    bool accepted = false;
-    bool loaded = false;
-    bool crcChecked = false;
-    bool titled = false;
-    bool printerVersionRead = false;
+// The window's checks of a chosen file, with what the command line shows beyond them.
+struct Check : FirmwareFileCheck {
     bool crcFailed = false;
-    bool notNewer = false;
-    std::string version;
-    std::string title;
-    std::string printerVersion;
-    std::unique_ptr<FirmwareImage> image;
-
-    bool Usable() const { return accepted && loaded && titled; }
 
     // Why the file cannot be used; empty when it can.
     std::string Problem() const {
@@ -222,33 +136,21 @@ struct Check {
 };
 
 Check CheckFile(AttachedPrinter& printer, const std::string& file) {
-    Check check;
     std::wstring path;
     std::error_code error;
     const std::filesystem::path absolute = std::filesystem::absolute(file, error);
     platform::NarrowToWide(error ? file : absolute.string(), path);
     std::wstring name;
     platform::NarrowToWide(std::filesystem::path(file).filename().string(), name);
-
-    check.accepted = printer.AcceptsFirmwareFileName(name);
-    check.crcChecked = printer.VerifiesFirmwareCrc();
-    check.printerVersionRead = printer.GetFirmwareVersion(check.printerVersion);
-    if (!check.accepted) {
-        return check;
-    }
-    check.image = std::make_unique<FirmwareImage>();
-    std::wstring text;
-    check.loaded = check.image->Load(path, check.crcChecked) && check.image->GetVersionText(text);
-    if (!check.loaded) {
-        check.image.reset();
+    Check check;
+    static_cast<FirmwareFileCheck&>(check) = CheckFirmwareFile(printer, path, name);
+    if (check.accepted && !check.loaded) {
         check.crcFailed = check.crcChecked && FirmwareImage().Load(path, false);
-        return check;
     }
-    check.version = Narrow(text);
-    check.titled = check.image->GetTitle(text);
-    check.title = check.titled ? Narrow(text) : "";
-    check.notNewer = check.image->IsNotNewerThan(
-        check.printerVersionRead ? check.printerVersion.c_str() : nullptr);
+    if (!check.printerVersionRead) {
+        // Shown beside any outcome, not only where the comparison needs it.
+        check.printerVersionRead = printer.GetFirmwareVersion(check.printerVersion);
+    }
     return check;
 }
 
@@ -259,8 +161,8 @@ Json CheckJson(const Check& check) {
     return Json{{"accepted", check.accepted},
                 {"loaded", check.loaded},
                 {"crcChecked", check.crcChecked},
-                {"version", textOrNull(check.loaded, check.version)},
-                {"title", textOrNull(check.titled, check.title)},
+                {"version", textOrNull(check.loaded, Narrow(check.version))},
+                {"title", textOrNull(check.titled, Narrow(check.title))},
                 {"printerVersion", textOrNull(check.printerVersionRead, check.printerVersion)},
                 {"notNewer", check.notNewer}};
 }
@@ -277,8 +179,8 @@ void PrintCheck(const Row& row, const Check& check, const std::string& file) {
                   << yesNo(check.loaded) << "\n";
     }
     if (check.loaded) {
-        std::cout << "  version " << check.version << ", title "
-                  << (check.titled ? check.title : "(none)") << "\n"
+        std::cout << "  version " << Narrow(check.version) << ", title "
+                  << (check.titled ? Narrow(check.title) : "(none)") << "\n"
                   << "  not newer than the printer's firmware: " << yesNo(check.notNewer) << "\n";
     }
     std::cout << (check.Usable() ? "The file can be used.\n" : "The file cannot be used.\n");
@@ -319,144 +221,6 @@ bool Ask(const std::string& question) {
     return answer == "y" || answer == "Y" || answer == "yes";
 }
 
-// Posts to its own queue and rings a shared one with its tag, so that one thread can follow
-// several workers and still tell their messages apart.
-class TaggedTarget : public platform::MessageTarget {
-public:
-    TaggedTarget(std::size_t tag, platform::MessageQueue& doorbell)
-        : tag_(tag), doorbell_(doorbell) {}
-    void Post(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override {
-        own.Post(message, wParam, lParam);
-        doorbell_.Post(0, tag_, 0);
-    }
-    platform::MessageQueue own;
-
-private:
-    const std::size_t tag_;
-    platform::MessageQueue& doorbell_;
-};
-
-// One printer's transfer and how it is shown.
-struct Transfer {
-    const Row* row = nullptr;
-    std::unique_ptr<FirmwareImage> image;
-    std::unique_ptr<TaggedTarget> target;
-    std::unique_ptr<UpdateWorker> worker;
-    std::uint32_t total = 0;
-    int shownTenth = -1;
-    bool finished = false;
-    bool ok = false;
-    bool rebootRequired = false;
-};
-
-class ProgressView {
-public:
-    ProgressView(bool json, bool several)
-        : json_(json), several_(several), bar_(!json && !several && isatty(STDOUT_FILENO)) {}
-
-    void Show(Transfer& t, std::uintptr_t code, std::intptr_t value) {
-        switch (code) {
-            case kProgressStarted:
-                Event(t, Json{{"event", "started"}}, "update started");
-                break;
-            case kProgressTotalSize:
-                t.total = static_cast<std::uint32_t>(value);
-                Event(t, Json{{"event", "size"}, {"bytes", t.total}},
-                      "sending " + std::to_string(t.total) + " bytes");
-                break;
-            case kProgressBytesSent:
-                Progress(t, static_cast<std::uint32_t>(value));
-                break;
-            case kProgressFinished:
-            case kProgressFinishedReboot:
-            case kProgressNotStarted:
-                t.finished = true;
-                t.ok = code != kProgressNotStarted && value == 1;
-                t.rebootRequired = code == kProgressFinishedReboot;
-                if (bar_) {
-                    std::cout << "\n";
-                }
-                Event(
-                    t,
-                    Json{{"event", "finished"}, {"ok", t.ok}, {"rebootRequired", t.rebootRequired}},
-                    !t.ok ? "update FAILED"
-                          : (t.rebootRequired ? "update succeeded; the printer restarts to finish"
-                                              : "update succeeded"));
-                break;
-            default:
-                break;
-        }
-    }
-
-    void Event(const Transfer& t, Json event, const std::string& text) {
-        if (json_) {
-            if (several_) {
-                event["devicePath"] = t.row->devicePath;
-            }
-            std::cout << Dump(event) << std::endl;
-        } else {
-            std::cout << (several_ ? t.row->devicePath + ": " : "") << text << std::endl;
-        }
-    }
-
-private:
-    void Progress(Transfer& t, std::uint32_t sent) {
-        if (json_) {
-            Event(t, Json{{"event", "progress"}, {"bytes", sent}}, "");
-            return;
-        }
-        const std::uint32_t percent =
-            t.total == 0 ? 100u : static_cast<std::uint32_t>(std::uint64_t{sent} * 100u / t.total);
-        if (bar_) {
-            const std::uint32_t filled = percent / 2;
-            std::cout << "\r[" << std::string(filled, '#')
-                      << std::string(50 - std::min(filled, 50u), '.') << "] " << percent << "% "
-                      << sent << "/" << t.total << std::flush;
-            return;
-        }
-        const int tenth = static_cast<int>(percent / 10);
-        if (tenth != t.shownTenth) {
-            t.shownTenth = tenth;
-            Event(t, Json(),
-                  "sent " + std::to_string(sent) + " of " + std::to_string(t.total) + " bytes (" +
-                      std::to_string(percent) + "%)");
-        }
-    }
-
-    const bool json_;
-    const bool several_;
-    const bool bar_;
-};
-
-// Runs every transfer at once and shows their messages as they arrive; several: each message
-// names its printer.
-void RunTransfers(std::vector<Transfer>& transfers, bool json, bool several) {
-    platform::MessageQueue doorbell;
-    ProgressView view(json, several);
-    for (std::size_t i = 0; i < transfers.size(); ++i) {
-        Transfer& t = transfers[i];
-        t.target = std::make_unique<TaggedTarget>(i, doorbell);
-        t.worker = std::make_unique<UpdateWorker>();
-        t.worker->SetWindow(t.target.get());
-        t.worker->SetPrinter(t.row->printer);
-        t.worker->SetImage(t.image.get());
-        t.worker->Start();
-    }
-    std::size_t running = transfers.size();
-    while (running > 0) {
-        Transfer& t = transfers[doorbell.Take().wParam];
-        platform::Message message;
-        if (!t.target->own.TryTake(message) || message.message != WM_UPDATE_PROGRESS) {
-            continue;
-        }
-        view.Show(t, message.wParam, message.lParam);
-        if (t.finished) {
-            t.worker->Stop(1000);
-            --running;
-        }
-    }
-}
-
 // What rediscovery found of one updated printer: found by the USB port it is plugged into,
 // since a printer that restarts may come back on another node.
 struct Comeback {
@@ -467,11 +231,6 @@ struct Comeback {
     std::string devicePath;
     std::string firmwareVersion;
 };
-
-std::string UsbPort(const std::string& devicePath) {
-    std::wstring path;
-    return platform::NarrowToWide(devicePath, path) ? platform::UsbPortOf(path) : std::string();
-}
 
 const Row* FindAgain(const std::vector<Row>& rows, const Comeback& printer) {
     for (const Row& row : rows) {
@@ -607,14 +366,14 @@ int RunUpdate(const UpdateOptions& options) {
         std::string reason = check.Problem();
         int refusal = kExitRejected;
         if (reason.empty() && check.notNewer && !options.allowOlder) {
-            const std::string question = options.file + " (" + check.version +
+            const std::string version = Narrow(check.version);
+            const std::string question = options.file + " (" + version +
                                          ") is not newer than the firmware of " + row->Model() +
                                          " on " + row->devicePath + " (" + check.printerVersion +
                                          "). Use it anyway?";
             if (!terminal || !Ask(question)) {
-                reason = "the file (" + check.version +
-                         ") is not newer than the printer's firmware (" + check.printerVersion +
-                         "); use --allow-older";
+                reason = "the file (" + version + ") is not newer than the printer's firmware (" +
+                         check.printerVersion + "); use --allow-older";
                 refusal = kExitNotNewer;
             }
         }
