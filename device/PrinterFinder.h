@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "device/IdentificationReport.h"
 #include "device/IdentifiedPrinter.h"
 
 // Finds the attached USB printers and identifies each through the description files Wend.xml
@@ -26,12 +27,22 @@ public:
     // failed is not reported (device held or gone, no device ID, no MFG or MDL, unknown names,
     // missing or broken description files).
     bool IdentifyPrinter(const wchar_t* devicePath, IdentifiedPrinter*& slot);
+    // The same, and says in report how far it got and why it failed. Explaining a failed lookup
+    // reads the description files once more.
+    bool IdentifyPrinter(const wchar_t* devicePath, IdentifiedPrinter*& slot,
+                         IdentificationReport& report);
     // Opens the device for a moment and reads its device ID; the device is closed again
     // whatever the outcome.
     bool ReadDeviceId(const wchar_t* devicePath, std::string& text);
 
 private:
-    bool LookUp(const std::string& deviceId, PrinterDescription& description) const;
+    bool Identify(const wchar_t* devicePath, IdentifiedPrinter*& slot,
+                  IdentificationReport* report);
+    bool ReadDeviceId(const wchar_t* devicePath, std::string& text, IdentificationReport* report);
+    bool LookUp(const std::string& deviceId, PrinterDescription& description,
+                IdentificationReport* report) const;
+    void ExplainLookUp(const std::string& vendorName, const std::string& productName,
+                       IdentificationReport& report) const;
 
     std::unique_ptr<wchar_t[]> directory_;
 };

@@ -53,10 +53,6 @@ bool PrinterPort::QueryDeviceId(std::string& text) {
     if (!connection_->QueryDeviceId(bytes)) {
         return false;
     }
-    if (bytes.empty()) {
-        platform::SetLastError(ENODATA);
-        return false;
-    }
     text.assign(bytes.c_str(), strnlen(bytes.c_str(), bytes.size()));
     return true;
 }

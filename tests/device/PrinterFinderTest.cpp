@@ -77,16 +77,32 @@ protected:
         return std::wstring(path.begin(), path.end());
     }
 
-    // Identification's result: the model's short name, or "" when not identified.
+    // The model's short name, or "not: " and the report's reason. Both forms of the call must
+    // agree, and the report must carry the ids of what was identified.
     static std::string Identify(PrinterFinder& finder, const std::wstring& path) {
+        IdentifiedPrinter* plain = nullptr;
+        const bool found = finder.IdentifyPrinter(path.c_str(), plain);
+        delete plain;
         IdentifiedPrinter* slot = nullptr;
-        if (!finder.IdentifyPrinter(path.c_str(), slot)) {
+        IdentificationReport report;
+        report.reason = "stale";
+        if (!finder.IdentifyPrinter(path.c_str(), slot, report)) {
             EXPECT_EQ(slot, nullptr);
-            return "";
+            EXPECT_FALSE(found);
+            EXPECT_FALSE(report.reason.empty());
+            return "not: " + report.reason;
         }
+        EXPECT_TRUE(found);
         const std::unique_ptr<IdentifiedPrinter> printer(slot);
         EXPECT_STREQ(printer->devicePath, path.c_str());
+        EXPECT_TRUE(report.reason.empty());
+        EXPECT_EQ(report.vendorId, printer->description.vendorId);
+        EXPECT_EQ(report.productId, printer->description.productId);
         return printer->description.shortName;
+    }
+
+    static void ExpectIdentified(const std::string& result, const std::string& expected) {
+        EXPECT_EQ(result.substr(0, expected.size()), expected) << result;
     }
 
     XmlTestFiles folder_;
@@ -101,23 +117,29 @@ TEST_F(PrinterFinderTest, IdentifiesByDeviceIdNamesAndEnumeratesInOrder) {
         const char* shortName;
     } cases[] = {
         {"described model, first record wins", WithId("MFG:Orvane;MDL:OP-A;VER:1.0.0.0;"), "OP-A"},
-        {"no MDL", WithId("MFG:Orvane;VER:1.0.0.0;"), ""},
+        {"no MDL", WithId("MFG:Orvane;VER:1.0.0.0;"), "not: the device ID has no MDL: value"},
+        {"no MFG", WithId("MDL:OP-A;"), "not: the device ID has no MFG: value"},
         {"extra blank inside MDL is collapsed", WithId("MFG:Orvane;MDL:OP  B;"), "OP-B"},
-        {"different letter case", WithId("MFG:Orvane;MDL:op-a;"), ""},
-        {"extra letter", WithId("MFG:Orvane;MDL:OP-AX;"), ""},
-        {"unknown manufacturer", WithId("MFG:Orvan;MDL:OP-A;"), ""},
-        {"names known, no description", WithId("MFG:Orvane;MDL:OP-C;"), ""},
+        {"different letter case", WithId("MFG:Orvane;MDL:op-a;"),
+         "not: the model \"op-a\" is not in WendIDs.xml"},
+        {"extra letter", WithId("MFG:Orvane;MDL:OP-AX;"), "not: the model \"OP-AX\""},
+        {"unknown manufacturer", WithId("MFG:Orvan;MDL:OP-A;"),
+         "not: the manufacturer \"Orvan\" is not in WendIDs.xml"},
+        {"names known, no description", WithId("MFG:Orvane;MDL:OP-C;"),
+         "not: Wend.xml has no printer with vendor id 4617 and product id 3"},
         {"empty text looks up empty names", WithId(std::string("\0MFG:Orvane;", 12)), "OP-EMPTY"},
-        {"zero-byte device ID", WithId(""), ""},
-        {"device-ID request fails", WithFault(FaultKind::kNoDeviceId), ""},
-        {"held by another program", WithFault(FaultKind::kHeld), ""},
+        {"zero-byte device ID", WithId(""), "not: the printer answers with an empty device ID"},
+        {"device-ID request fails", WithFault(FaultKind::kNoDeviceId),
+         "not: the device ID cannot be read: "},
+        {"held by another program", WithFault(FaultKind::kHeld),
+         "not: the device is held by another program"},
     };
     std::vector<std::wstring> expectedPaths;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const std::wstring path = Add(c.config);
-        EXPECT_EQ(Identify(finder_, path), c.shortName);
-        if (*c.shortName != '\0') {
+        ExpectIdentified(Identify(finder_, path), c.shortName);
+        if (std::string(c.shortName).rfind("not: ", 0) != 0) {
             expectedPaths.push_back(path);
         }
     }
@@ -140,7 +162,9 @@ TEST_F(PrinterFinderTest, FailedAllocationLeavesThePrinterOutAndEnumerationGoesO
     const std::wstring first = Add(WithId("MFG:Orvane;MDL:OP-A;"));
     const std::wstring second = Add(WithId("MFG:Orvane;MDL:OP B;"));
     allocation_faults::FailNext(sizeof(IdentifiedPrinter), true);
-    EXPECT_EQ(Identify(finder_, first), "");
+    IdentifiedPrinter* slot = nullptr;
+    EXPECT_FALSE(finder_.IdentifyPrinter(first.c_str(), slot));
+    EXPECT_EQ(slot, nullptr);
     EXPECT_EQ(allocation_faults::size.load(), 0u);
     allocation_faults::FailNext(sizeof(IdentifiedPrinter), true);
     std::vector<IdentifiedPrinter*> printers;
@@ -163,7 +187,7 @@ TEST_F(PrinterFinderTest, DeviceHeldOpenIsNotIdentified) {
             std::uint32_t length = sizeof record;
             ASSERT_TRUE(holder.Read(record, length));
         }
-        EXPECT_EQ(Identify(finder_, path), "");
+        EXPECT_EQ(Identify(finder_, path), "not: the device is held by another program");
         std::vector<IdentifiedPrinter*> printers;
         ASSERT_TRUE(finder_.EnumeratePrinters(printers));
         EXPECT_TRUE(printers.empty());
@@ -186,10 +210,12 @@ TEST_F(PrinterFinderTest, DescriptionFilesMustLoadAndAreReadEveryTime) {
         const char* shortName;
     } cases[] = {
         {"both files", kIds, kDescriptions, "OP-A"},
-        {"Wend.xml missing", kIds, nullptr, ""},
-        {"WendIDs.xml missing", nullptr, kDescriptions, ""},
-        {"Wend.xml not well-formed", kIds, "<orvane_printing><printers>", ""},
-        {"vendor without id", brokenIds.c_str(), kDescriptions, ""},
+        {"Wend.xml missing", kIds, nullptr, "not: Wend.xml cannot be loaded: "},
+        {"WendIDs.xml missing", nullptr, kDescriptions, "not: WendIDs.xml cannot be loaded: "},
+        {"Wend.xml not well-formed", kIds, "<orvane_printing><printers>",
+         "not: Wend.xml cannot be loaded: "},
+        {"vendor without id", brokenIds.c_str(), kDescriptions,
+         "not: WendIDs.xml cannot be loaded: "},
         {"WendIDs.xml changed", renumberedIds.c_str(), kDescriptions, "OP-B"},
         {"Wend.xml changed", kIds, renamed.c_str(), "OP-Z"},
     };
@@ -207,7 +233,7 @@ TEST_F(PrinterFinderTest, DescriptionFilesMustLoadAndAreReadEveryTime) {
                 std::filesystem::remove(folder_.dir() + "/" + name);
             }
         }
-        EXPECT_EQ(Identify(finder, path), c.shortName);
+        ExpectIdentified(Identify(finder, path), c.shortName);
     }
 }
 
@@ -227,7 +253,7 @@ TEST_F(PrinterFinderTest, RefusesWithoutPathOrDirectory) {
     delete earlier;
 
     const std::wstring path = Add(WithId("MFG:Orvane;MDL:OP-A;"));
-    EXPECT_EQ(Identify(finder, path), "");  // no directory yet
+    EXPECT_EQ(Identify(finder, path), "not: no description folder is set");
     platform::SetLastError(0);
     EXPECT_FALSE(finder.SetDirectory(nullptr));
     EXPECT_EQ(platform::GetLastError(), platform::kErrorInvalidParameter);

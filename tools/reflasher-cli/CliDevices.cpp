@@ -8,18 +8,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
-#include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "Common/Headers/PrinterStates.h"
 #include "device/DeviceIdRecord.h"
 #include "device/PrinterFinder.h"
-#include "device/PrinterPort.h"
-#include "platform/AsciiFolder.h"
 #include "platform/LastError.h"
 #include "platform/ModulePath.h"
 #include "platform/UsbPrinterDevices.h"
@@ -74,30 +70,6 @@ std::string AccessAdvice(const std::string& node) {
     return advice;
 }
 
-// What the port delivers, with the device closed again before identification opens it.
-void ReadDevice(const std::wstring& path, DeviceReport& report) {
-    PrinterPort port;
-    if (!port.Open(path.c_str())) {
-        const std::uint32_t error = platform::GetLastError();
-        report.held = error == EWOULDBLOCK || error == EBUSY;
-        report.reason = report.held ? "the device is held by another program"
-                        : error == EACCES
-                            ? AccessAdvice(report.devicePath.substr(0, report.devicePath.find(':')))
-                            : "the device cannot be opened: " + ErrorText(error);
-        return;
-    }
-    std::string text;
-    if (!port.QueryDeviceId(text)) {
-        if (platform::GetLastError() == ENODATA) {
-            report.reason = "the printer answers with an empty device ID";
-            return;
-        }
-        report.reason = "the device ID cannot be read: " + ErrorText(platform::GetLastError());
-        return;
-    }
-    report.deviceId = text;
-}
-
 // The values are shown as the parser extracts them, also when MFG or MDL is missing.
 OptionalText Extract(const std::string& text, const char* key) {
     char* value = nullptr;
@@ -109,7 +81,8 @@ OptionalText Extract(const std::string& text, const char* key) {
     return copy;
 }
 
-void ParseDeviceId(DeviceReport& report) {
+// MFG, MDL, VER and PHD as the parser extracts them, also where identification stopped.
+void ShowNames(DeviceReport& report) {
     if (!report.deviceId) {
         return;
     }
@@ -123,76 +96,30 @@ void ParseDeviceId(DeviceReport& report) {
     report.mdl = Extract(*report.deviceId, "MDL:");
     report.ver = Extract(*report.deviceId, "VER:");
     report.phd = Extract(*report.deviceId, "PHD:");
-    DeviceIdRecord record;
-    if (!record.Parse(report.deviceId->c_str())) {
-        report.reason =
-            report.mfg ? "the device ID has no MDL: value" : "the device ID has no MFG: value";
-    }
 }
 
-// Retraces the lookup to say why the names found no description.
-void ExplainLookup(const std::wstring& directory, DeviceReport& report) {
-    const platform::AsciiFolder folder(directory);
-    std::map<std::string, std::int32_t> vendors;
-    std::map<std::string, std::int32_t> products;
-    std::string error;
-    if (!LoadIdMappings(folder.Path() + L"/WendIDs.xml", vendors, products, &error)) {
-        report.reason = "WendIDs.xml cannot be loaded: " + error;
-        return;
-    }
-    const auto vendor = vendors.find(*report.mfg);
-    const auto product = products.find(*report.mdl);
-    if (vendor != vendors.end()) {
-        report.vendorId = static_cast<std::uint32_t>(vendor->second);
-    }
-    if (product != products.end()) {
-        report.productId = static_cast<std::uint32_t>(product->second);
-    }
-    if (vendor == vendors.end()) {
-        report.reason = "the manufacturer \"" + *report.mfg + "\" is not in WendIDs.xml";
-        return;
-    }
-    if (product == products.end()) {
-        report.reason = "the model \"" + *report.mdl + "\" is not in WendIDs.xml";
-        return;
-    }
-    std::vector<PrinterDescription> records;
-    if (!LoadPrinterDescriptions(folder.Path() + L"/Wend.xml", records, &error)) {
-        report.reason = "Wend.xml cannot be loaded: " + error;
-        return;
-    }
-    report.reason = "Wend.xml has no printer with vendor id " + std::to_string(*report.vendorId) +
-                    " and product id " + std::to_string(*report.productId);
-    for (const PrinterDescription& record : records) {
-        if (record.vendorId == *report.vendorId && record.productId == *report.productId) {
-            // The files match now; the device must have changed between the two looks.
-            report.reason = "the device did not answer the same way during identification";
-        }
-    }
-}
-
-DeviceReport Inspect(PrinterFinder& finder, const std::wstring& directory,
-                     const platform::UsbPrinterInterface& printer) {
+DeviceReport Inspect(PrinterFinder& finder, const platform::UsbPrinterInterface& printer) {
     const std::wstring& path = printer.devicePath;
     DeviceReport report;
     report.devicePath = Narrow(path);
     report.transport = platform::PrinterTransportName(printer.transport);
     report.driver = printer.driver;
-    ReadDevice(path, report);
-    ParseDeviceId(report);
-    if (!report.reason.empty()) {
-        return report;
-    }
     IdentifiedPrinter* slot = nullptr;
-    if (finder.IdentifyPrinter(path.c_str(), slot)) {
-        const std::unique_ptr<IdentifiedPrinter> printer(slot);
-        report.identified = true;
-        report.vendorId = printer->description.vendorId;
-        report.productId = printer->description.productId;
-        report.shortName = printer->description.shortName;
-        return report;
+    IdentificationReport identification;
+    const std::unique_ptr<IdentifiedPrinter> identified(
+        finder.IdentifyPrinter(path.c_str(), slot, identification) ? slot : nullptr);
+    report.deviceId = identification.deviceId;
+    report.held = identification.held;
+    report.vendorId = identification.vendorId;
+    report.productId = identification.productId;
+    report.reason = identification.openError == EACCES
+                        ? AccessAdvice(report.devicePath.substr(0, report.devicePath.find(':')))
+                        : identification.reason;
+    report.identified = identified != nullptr;
+    if (identified) {
+        report.shortName = identified->description.shortName;
     }
-    ExplainLookup(directory, report);
+    ShowNames(report);
     return report;
 }
 
@@ -298,7 +225,7 @@ int RunDevices(const CliOptions& options) {
     }
     std::vector<DeviceReport> reports;
     for (const platform::UsbPrinterInterface& printer : printers) {
-        reports.push_back(Inspect(finder, directory, printer));
+        reports.push_back(Inspect(finder, printer));
     }
     if (options.json) {
         Json devices = Json::array();
