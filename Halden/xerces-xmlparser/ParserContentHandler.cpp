@@ -9,12 +9,9 @@
 #include <new>
 #include <stdexcept>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "Halden/ForcedUnwind.h"
 #include "Halden/TSException.h"
+#include "Halden/xerces-xmlparser/XMLChNarrowing.h"
 #include "Halden/xerces-xmlparser/XMLChStringTranscoder.h"
 
 namespace Halden {
@@ -43,118 +40,6 @@ private:
 
 const char* const kTextTooLong = "The document's text exceeds ";
 const char* const kAttributesTooLong = "The document's text and attributes exceed ";
-
-bool IsBlank(XMLCh unit) {
-    return unit == ' ' || unit == '\t' || unit == '\n' || unit == '\r';
-}
-
-#if defined(__SSE2__)
-// Narrows the units in the low lanes of a vector (8 or, with mask 0x00FF, 4) into target.
-// False when one of them is not ASCII; blank is cleared unless all are one of the four blanks.
-bool NarrowLanes(__m128i units, int mask, char* target, bool& blank) {
-    const __m128i notAscii = _mm_and_si128(units, _mm_set1_epi16(static_cast<short>(0xFF80)));
-    if ((_mm_movemask_epi8(_mm_cmpeq_epi16(notAscii, _mm_setzero_si128())) & mask) != mask) {
-        return false;
-    }
-    const __m128i blanks = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(units, _mm_set1_epi16(' ')),
-                                                     _mm_cmpeq_epi16(units, _mm_set1_epi16('\t'))),
-                                        _mm_or_si128(_mm_cmpeq_epi16(units, _mm_set1_epi16('\n')),
-                                                     _mm_cmpeq_epi16(units, _mm_set1_epi16('\r'))));
-    blank = blank && (_mm_movemask_epi8(blanks) & mask) == mask;
-    const __m128i bytes = _mm_packus_epi16(units, units);
-    if (mask == 0xFFFF) {
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(target), bytes);
-    } else {
-        const int low = _mm_cvtsi128_si32(bytes);
-        std::memcpy(target, &low, 4);
-    }
-    return true;
-}
-#endif
-
-// ASCII is the same in every local code page, so ASCII text is narrowed unit by unit into
-// target, which has room for length bytes. Returns false, target then unspecified, when the text
-// holds another character. blank tells whether every unit is a space, tab, line feed or carriage
-// return. Most of a description file is indentation and short names, hence the care: with SSE2,
-// blocks of 8 (or 4) units, the last block overlapping the one before instead of a loop over the
-// rest.
-bool NarrowAscii(const XMLCh* text, std::size_t length, char* const target, bool& blank) {
-    bool allBlank = true;
-#if defined(__SSE2__)
-    if (length >= 8) {
-        std::size_t i = 0;
-        for (; i + 8 <= length; i += 8) {
-            const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
-            if (!NarrowLanes(units, 0xFFFF, target + i, allBlank)) {
-                return false;
-            }
-        }
-        if (i < length) {
-            const std::size_t last = length - 8;
-            const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + last));
-            if (!NarrowLanes(units, 0xFFFF, target + last, allBlank)) {
-                return false;
-            }
-        }
-        blank = allBlank;
-        return true;
-    }
-    if (length >= 4) {
-        for (const std::size_t at : {std::size_t{0}, length - 4}) {
-            const __m128i units = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(text + at));
-            if (!NarrowLanes(units, 0x00FF, target + at, allBlank)) {
-                return false;
-            }
-        }
-        blank = allBlank;
-        return true;
-    }
-#endif
-    for (std::size_t i = 0; i < length; ++i) {
-        const XMLCh unit = text[i];
-        if (unit >= 0x80) {
-            return false;
-        }
-        allBlank = allBlank && IsBlank(unit);
-        target[i] = static_cast<char>(unit);
-    }
-    blank = allBlank;
-    return true;
-}
-
-// The same into out, reusing its storage.
-bool NarrowAscii(const XMLCh* text, std::size_t length, std::string& out, bool& blank) {
-    if (out.size() != length) {
-        out.resize(length);
-    }
-    return NarrowAscii(text, length, &out[0], blank);
-}
-
-bool AllBlank(const std::string& text) {
-    for (const char c : text) {
-        if (!IsBlank(static_cast<unsigned char>(c))) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// Whether name, zero-terminated, is the ASCII text key.
-bool SameAsciiName(const XMLCh* name, const std::string& key) {
-    for (std::size_t i = 0; i < key.size(); ++i) {
-        const XMLCh unit = name[i];
-        if (unit == 0 || unit >= 0x80 || unit != static_cast<unsigned char>(key[i])) {
-            return false;
-        }
-    }
-    return name[key.size()] == 0;
-}
-
-std::string Transcode(const XMLCh* text, XMLSize_t length) {
-    // The transcoder reads up to a NUL; the library's buffer is not trusted to end in one.
-    const std::basic_string<XMLCh> piece(text, length);
-    return NarrowTranscoder(piece.c_str()).str();
-}
 
 [[noreturn]] __attribute__((noinline)) void ThrowTooLong(const char* what) {
     throw std::length_error(
@@ -228,9 +113,13 @@ void XercesXMLParser::ParserContentHandler::startElement(const XMLCh* const name
         if (pendingPieces_ != 0) {  // the stack was checked above
             flushText();
         }
-        buildAttributes(attributes);
-        XercesXMLParsingState* child =
-            stack_.back()->startChild(narrowName(name), *attributesSent_);
+        const XercesXMLParsingState::Attributes& sent = attributeSlots_.Fill(
+            attributes,
+            [this](const XMLCh* text, XMLSize_t length, std::string& out) {
+                narrowCounted(text, length, out, kAttributesTooLong);
+            },
+            [this](std::size_t bytes) { countTextBytes(bytes, kAttributesTooLong); });
+        XercesXMLParsingState* child = stack_.back()->startChild(narrowName(name), sent);
         if (child == nullptr) {
             child = new (std::nothrow) SkipState;
             if (child == nullptr) {
@@ -242,83 +131,13 @@ void XercesXMLParser::ParserContentHandler::startElement(const XMLCh* const name
     });
 }
 
-// One string per name length, so that a name is narrowed into storage of its own size: names
-// of neighbouring elements mostly differ in length.
 const std::string& XercesXMLParser::ParserContentHandler::narrowName(const XMLCh* name) {
     const XMLSize_t length = xercesc::XMLString::stringLen(name);
     bool blank = false;
-    if (length < namesByLength_.size()) {
-        if (NarrowAscii(name, length, namesByLength_[length], blank)) {
-            return namesByLength_[length];
-        }
-    } else if (NarrowAscii(name, length, elementName_, blank)) {
-        return elementName_;
+    if (!NarrowAscii(name, length, elementName_, blank)) {
+        elementName_ = TranscodeXMLCh(name, length);
     }
-    elementName_ = Transcode(name, length);
     return elementName_;
-}
-
-// An element without attributes gets an empty map of its own. The others share a few maps, one
-// per slot chosen by the number of attributes and the start of the first name: an element whose
-// attribute names are those its slot last held, in the same order (elements of one kind, mostly),
-// only overwrites the values. Otherwise the slot's map is rebuilt in place: its nodes move to the
-// spare list and come back with the element's names and values, so that their strings keep
-// their storage.
-void XercesXMLParser::ParserContentHandler::buildAttributes(
-    const xercesc::AttributeList& attributes) {
-    using Attributes = XercesXMLParsingState::Attributes;
-    const XMLSize_t count = attributes.getLength();
-    if (count == 0) {
-        attributesSent_ = &noAttributes_;
-        return;
-    }
-    const XMLCh* const firstName = attributes.getName(0);
-    AttributeSlot& slot =
-        attributeSlots_[(count * 7 + firstName[0] * 3 + firstName[1]) % attributeSlots_.size()];
-    attributesSent_ = &slot.map;
-    std::vector<Attributes::iterator>& order = slot.order;
-    if (count == order.size()) {
-        XMLSize_t same = 0;
-        while (same < count && SameAsciiName(attributes.getName(same), order[same]->first)) {
-            ++same;
-        }
-        if (same == count) {
-            for (XMLSize_t i = 0; i < count; ++i) {
-                countTextBytes(order[i]->first.size(), kAttributesTooLong);
-                const XMLCh* const value = attributes.getValue(i);
-                narrowCounted(value, xercesc::XMLString::stringLen(value), order[i]->second,
-                              kAttributesTooLong);
-            }
-            return;
-        }
-    }
-    Attributes& map = slot.map;
-    order.clear();
-    while (!map.empty()) {
-        spareAttributes_.push_back(map.extract(map.begin()));
-    }
-    for (XMLSize_t i = 0; i < count; ++i) {
-        Attributes::node_type node;
-        if (spareAttributes_.empty()) {
-            Attributes fresh;
-            node = fresh.extract(fresh.emplace().first);
-        } else {
-            node = std::move(spareAttributes_.back());
-            spareAttributes_.pop_back();
-        }
-        const XMLCh* const attributeName = attributes.getName(i);
-        const XMLCh* const value = attributes.getValue(i);
-        narrowCounted(attributeName, xercesc::XMLString::stringLen(attributeName), node.key(),
-                      kAttributesTooLong);
-        narrowCounted(value, xercesc::XMLString::stringLen(value), node.mapped(),
-                      kAttributesTooLong);
-        Attributes::insert_return_type inserted = map.insert(std::move(node));
-        if (inserted.inserted) {
-            order.push_back(inserted.position);
-        } else {
-            spareAttributes_.push_back(std::move(inserted.node));  // the first one stays
-        }
-    }
 }
 
 bool XercesXMLParser::ParserContentHandler::narrowCounted(const XMLCh* text, XMLSize_t length,
@@ -329,10 +148,10 @@ bool XercesXMLParser::ParserContentHandler::narrowCounted(const XMLCh* text, XML
     bool blank = false;
     if (!NarrowAscii(text, length, out, blank)) {
         textBytes_ -= length;
-        std::string narrow = Transcode(text, length);
+        std::string narrow = TranscodeXMLCh(text, length);
         countTextBytes(narrow.size(), what);
         out = std::move(narrow);
-        blank = AllBlank(out);
+        blank = IsBlankText(out);
     }
     return blank;
 }
@@ -363,9 +182,9 @@ inline void XercesXMLParser::ParserContentHandler::appendMerged(const XMLCh* cha
         mergedLength_ += length;
     } else {
         textBytes_ -= length;
-        const std::string narrow = Transcode(chars, length);
+        const std::string narrow = TranscodeXMLCh(chars, length);
         countTextBytes(narrow.size(), kTextTooLong);
-        blank = AllBlank(narrow);
+        blank = IsBlankText(narrow);
         if (mergedText_.size() < mergedLength_ + narrow.size()) {
             mergedText_.resize(mergedLength_ + narrow.size());
         }

@@ -3,11 +3,11 @@
 #include <xercesc/sax/HandlerBase.hpp>
 #include <xercesc/util/XMLEntityResolver.hpp>
 
-#include <array>
 #include <deque>
 #include <string>
 #include <vector>
 
+#include "Halden/xerces-xmlparser/AttributeSlots.h"
 #include "Halden/xerces-xmlparser/XercesXMLParser.h"
 
 namespace Halden {
@@ -61,33 +61,23 @@ private:
     // Narrows library characters into out, counted against the bound. Returns whether out
     // holds only spaces, tabs, line feeds and carriage returns (an empty text does).
     bool narrowCounted(const XMLCh* text, XMLSize_t length, std::string& out, const char* what);
-    void buildAttributes(const xercesc::AttributeList& attributes);
     const std::string& narrowName(const XMLCh* name);
 
     std::deque<XercesXMLParsingState*> stack_;
     XercesXMLParsingState* root_;
     bool rootPushed_ = false;
     // Without merging, the first pendingPieces_ entries are the pending text; with it, the first
-    // mergedLength_ bytes of mergedText_ are, in pendingPieces_ pieces. Entries past them, the
-    // element name, the attribute map and its spare nodes are kept only for their storage, so
-    // that a document's thousands of elements reuse the same few allocations.
+    // mergedLength_ bytes of mergedText_ are, in pendingPieces_ pieces. Entries past them and the
+    // element name are kept only for their storage, so that a document's thousands of elements
+    // reuse the same few allocations.
     std::vector<std::string> pendingText_;
     std::size_t pendingPieces_ = 0;
     bool pendingBlank_ = true;  // every pending piece is whitespace only
     std::vector<char> mergedText_;
     std::size_t mergedLength_ = 0;
     std::string deliveredText_;
-    std::array<std::string, 32> namesByLength_;
-    std::string elementName_;  // names too long for namesByLength_, or not ASCII
-    struct AttributeSlot {
-        XercesXMLParsingState::Attributes map;
-        // The entries of map in the order of the element that filled it.
-        std::vector<XercesXMLParsingState::Attributes::iterator> order;
-    };
-    std::array<AttributeSlot, 64> attributeSlots_;
-    const XercesXMLParsingState::Attributes noAttributes_;
-    const XercesXMLParsingState::Attributes* attributesSent_ = &noAttributes_;
-    std::vector<XercesXMLParsingState::Attributes::node_type> spareAttributes_;
+    std::string elementName_;
+    AttributeSlots attributeSlots_;
     bool ignoreWhitespaceText_;
     bool mergeTextChunks_;
     std::string firstError_;
