@@ -98,18 +98,24 @@ bool NarrowToWide(const std::string& narrow, std::wstring& wide) {
     return true;
 }
 
-bool WideToLocale(const std::wstring& wide, std::string& narrow) {
+bool WideToLocale(const std::wstring& wide, std::string& narrow, std::size_t maxBytes) {
     std::mbstate_t state{};
     const wchar_t* src = wide.c_str();
-    const std::size_t length = std::wcsrtombs(nullptr, &src, 0, &state);
-    if (length == static_cast<std::size_t>(-1)) {
-        return false;
+    std::size_t length = maxBytes;
+    if (maxBytes == std::string::npos) {
+        length = std::wcsrtombs(nullptr, &src, 0, &state);
+        if (length == static_cast<std::size_t>(-1)) {
+            return false;
+        }
+        src = wide.c_str();
+        state = std::mbstate_t{};
     }
     std::vector<char> buffer(length + 1);
-    src = wide.c_str();
-    state = std::mbstate_t{};
-    std::wcsrtombs(buffer.data(), &src, buffer.size(), &state);
-    narrow.assign(buffer.data(), length);
+    const std::size_t converted = std::wcsrtombs(buffer.data(), &src, length, &state);
+    if (converted == static_cast<std::size_t>(-1)) {
+        return false;
+    }
+    narrow.assign(buffer.data(), converted);
     return true;
 }
 

@@ -21,7 +21,9 @@ bool NarrowToWide(const std::string& narrow, std::wstring& wide);
 
 // Wide to narrow under the current locale (LC_CTYPE), as the C runtime's multibyte conversion
 // does; false when a character has no form in the locale. For texts whose rules follow the
-// locale, never for paths.
-bool WideToLocale(const std::wstring& wide, std::string& narrow);
+// locale, never for paths. With maxBytes, the conversion stops before a character that would
+// pass that many bytes, so that a character of several bytes can shorten the result.
+bool WideToLocale(const std::wstring& wide, std::string& narrow,
+                  std::size_t maxBytes = std::string::npos);
 
 }  // namespace platform

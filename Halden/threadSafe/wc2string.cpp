@@ -2,9 +2,9 @@
 
 #include <cwchar>
 #include <limits>
-#include <vector>
 
 #include "Halden/TSException.h"
+#include "platform/ModulePath.h"
 
 namespace {
 const char* const kSourceFile = "Halden/threadSafe/wc2string";
@@ -18,18 +18,15 @@ std::string wc2string(const wchar_t* source, std::int32_t length) {
     if (source == nullptr || length == 0) {
         return std::string();
     }
-    const std::size_t limit = static_cast<std::size_t>(length);
-    std::vector<char> buffer(2 * limit + 2, '\0');
-    // wcsrtombs with a state of our own: wcstombs may share hidden state between threads.
-    std::mbstate_t state{};
-    const wchar_t* cursor = source;
-    const std::size_t converted = std::wcsrtombs(buffer.data(), &cursor, limit, &state);
-    if (converted == static_cast<std::size_t>(-1)) {
+    // At most length bytes: a character of several bytes can shorten the result.
+    std::string narrow;
+    if (!platform::WideToLocale(std::wstring(source, static_cast<std::size_t>(length)), narrow,
+                                static_cast<std::size_t>(length))) {
         throw Halden::TSException(
             "Wide character string conversion failed: did you forget to set the locale?",
             kSourceFile, __LINE__);
     }
-    return std::string(buffer.data(), converted);
+    return narrow;
 }
 
 std::string wc2string(const wchar_t* source) {
