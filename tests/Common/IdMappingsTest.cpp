@@ -101,13 +101,3 @@ TEST(LoadIdMappings, FailuresAndTheirTexts) {
     EXPECT_FALSE(broken.ok);
     EXPECT_NE(broken.error, "untouched");
 }
-
-TEST(LoadIdMappings, MissingFileFailsWithItsNameInTheReason) {
-    IdMap vendors{{"stale", 1}};
-    IdMap products;
-    std::string error;
-    EXPECT_FALSE(LoadIdMappings(L"/nonexistent/h2/WendIDs.xml", vendors, products, &error));
-    EXPECT_TRUE(vendors.empty());
-    EXPECT_NE(error.find("WendIDs.xml"), std::string::npos) << error;
-    EXPECT_FALSE(LoadIdMappings(L"/nonexistent/h2/WendIDs.xml", vendors, products));
-}

@@ -6,26 +6,18 @@
 #include "tests/Common/DescriptionLoadSupport.h"
 
 TEST(PrinterGrammar, DocumentAndPrinterIds) {
-    LoadedDescriptions other = LoadDescriptionsFrom(
-        "<printing><printers><printer vid='1' "
-        "pid='2'/></printers></printing>");
-    EXPECT_TRUE(other.ok);
-    EXPECT_TRUE(other.records.empty());
-
-    struct Case {
+    const LoadedDescriptions other = LoadDescriptionsFrom(
+        "<printing><printers><printer vid='1' pid='2'/></printers></printing>");
+    EXPECT_TRUE(other.ok && other.records.empty());
+    const struct {
         std::string ids;
-        std::uint32_t vendor;
-        std::uint32_t product;
-    };
-    const std::vector<Case> cases = {
-        {"vid='0x12' pid='18'", 18, 18},
-        {"vid='010' pid='12ab'", 8, 12},
-        {"vid=' -1' pid='0X2f1a'", 0xFFFFFFFFu, 0x2F1A},
-    };
-    for (const Case& c : cases) {
+        std::uint32_t vendor, product;
+    } cases[] = {{"vid='0x12' pid='18'", 18, 18},
+                 {"vid='010' pid='12ab'", 8, 12},
+                 {"vid=' -1' pid='0X2f1a'", 0xFFFFFFFFu, 0x2F1A}};
+    for (const auto& c : cases) {
         const LoadedDescriptions loaded = LoadDescriptionsFrom(PrinterDocument("", "", c.ids));
-        ASSERT_TRUE(loaded.ok) << c.ids << ": " << loaded.error;
-        ASSERT_EQ(loaded.records.size(), 1u);
+        ASSERT_TRUE(loaded.ok && loaded.records.size() == 1) << c.ids << ": " << loaded.error;
         EXPECT_EQ(loaded.records[0].vendorId, c.vendor) << c.ids;
         EXPECT_EQ(loaded.records[0].productId, c.product) << c.ids;
     }
@@ -73,14 +65,33 @@ TEST(PrinterGrammar, NamesIconAndRotate) {
         std::make_tuple("P", 12, " L ", 0, "second", 8, "b.ico", 2));
 
     EXPECT_EQ(LoadOnePrinter("<names><productname resourceId='3'/></names>").productName, "");
-    ExpectFailures({
-        {"<names><productname resourceId='x'/></names>",
-         "No/invalid value for one or more attributes on <productname>"},
-        {"<names><shortname>S</shortname></names>",
-         "No/invalid value for one or more attributes on <shortname>"},
-        {"<names><longname resourceId='99999999999'/></names>",
-         "No/invalid value for one or more attributes on <longname>"},
-    });
+    // Resource ids are read as a stream reads a decimal int: at the 32-bit limits, past them,
+    // with signs and blanks; 0 stands for refused.
+    const std::pair<std::string, std::int32_t> ids[] = {{"2147483647", 2147483647},
+                                                        {"-2147483648", -2147483647 - 1},
+                                                        {"+7", 7},
+                                                        {"&#9;&#10;&#13; 007.9", 7},
+                                                        {"2147483648", 0},
+                                                        {"-2147483649", 0},
+                                                        {"99999999999999999999", 0},
+                                                        {"- 7", 0},
+                                                        {"+-7", 0},
+                                                        {"-", 0},
+                                                        {"", 0},
+                                                        {"x", 0}};
+    for (const auto& [value, id] : ids) {
+        const LoadedDescriptions loaded = LoadDescriptionsFrom(
+            PrinterDocument("<names><shortname resourceId='" + value + "'>x</shortname></names>"));
+        EXPECT_EQ(loaded.ok, id != 0) << value;
+        EXPECT_EQ(loaded.ok ? loaded.records.at(0).shortNameResourceId : 0, id) << value;
+        EXPECT_EQ(loaded.error, loaded.ok ? "untouched"
+                                          : "No/invalid value for one or more attributes on "
+                                            "<shortname>");
+    }
+    ExpectFailures({{"<names><productname/></names>",
+                     "No/invalid value for one or more attributes on <productname>"},
+                    {"<names><longname resourceId='x'/></names>",
+                     "No/invalid value for one or more attributes on <longname>"}});
 }
 
 TEST(PrinterGrammar, TriStatesAndFirmwareFlags) {

@@ -17,6 +17,7 @@ struct RecordingLog {
     std::string throwOnFinish;
     std::string throwOnStart;  // startChild of this element name throws std::runtime_error
     bool throwNonStandard = false;
+    std::vector<std::string> starts;  // "<child> name=value ..." for every startChild
 };
 
 class RecordingState : public Halden::XercesXMLParsingState {
@@ -24,8 +25,14 @@ public:
     RecordingState(RecordingLog* log, std::string name) : log_(log), name_(std::move(name)) {}
     ~RecordingState() override { log_->events.push_back("delete:" + name_); }
 
-    XercesXMLParsingState* startChild(const std::string& name, const Attributes&) override {
+    XercesXMLParsingState* startChild(const std::string& name,
+                                      const Attributes& attributes) override {
         log_->events.push_back(name_ + " start:" + name);
+        std::string start = name;
+        for (const auto& [key, value] : attributes) {
+            start += " " + key + "=" + value;
+        }
+        log_->starts.push_back(start);
         if (name == log_->throwOnStart) {
             if (log_->throwNonStandard) {
                 throw 42;

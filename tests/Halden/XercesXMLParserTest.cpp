@@ -16,6 +16,7 @@ namespace {
 struct ParseRun {
     bool result = false;
     Events events;
+    Events starts;
     std::string errorText;
 };
 
@@ -28,6 +29,7 @@ ParseRun Parse(const std::string& xml, RecordingLog log = {}, bool ignoreWhitesp
     ParseRun run;
     run.result = parser.parse(files.Write("doc.xml", xml), new RecordingState(&log, "root"));
     run.events = log.events;
+    run.starts = log.starts;
     run.errorText = parser.GetErrorText();
     return run;
 }
@@ -70,6 +72,25 @@ TEST(XercesXMLParser, StatesSeeTheirElementsTextAndEnds) {
         EXPECT_EQ(run.events, c.events) << c.xml;
         EXPECT_TRUE(run.errorText.empty()) << c.xml;
     }
+}
+
+// Elements of one kind share the driver's attribute storage: each must still see its own names
+// and values, also after an element whose names differ only late, by length or beyond ASCII.
+TEST(XercesXMLParser, EveryElementSeesItsOwnAttributes) {
+    const std::string previous = std::setlocale(LC_CTYPE, nullptr);
+    if (std::setlocale(LC_CTYPE, "C.UTF-8") == nullptr) {
+        GTEST_SKIP() << "C.UTF-8 is not available";
+    }
+    const ParseRun run = Parse(
+        "<doc><e a='1' b='2'/><e a='3' b='4'/><e a='7' bb='8'/><e a='5' c='6'/><e a='9' b=''/>"
+        "<e ad='x'/><e cc='y'/><e a='1' x\xC2\xB7='u'/><e a='2' x\xC3\x82\xC2\xB7='v'/><e/>"
+        "<e b='1' a='2'/><e ab='1'/><e abc='2'/></doc>",
+        Accepting({"doc"}));
+    std::setlocale(LC_CTYPE, previous.c_str());
+    EXPECT_EQ(run.starts,
+              (Events{"doc", "e a=1 b=2", "e a=3 b=4", "e a=7 bb=8", "e a=5 c=6",
+                      "e a=9 b=", "e ad=x", "e cc=y", "e a=1 x\xC2\xB7=u",
+                      "e a=2 x\xC3\x82\xC2\xB7=v", "e", "e a=2 b=1", "e ab=1", "e abc=2"}));
 }
 
 TEST(XercesXMLParser, WhitespaceOnlyTextIsDroppedOtherTextKeptWhole) {
@@ -195,6 +216,14 @@ TEST(XercesXMLParser, HostileDocumentsEndCleanly) {
     run = Parse(quadratic + "</doc>");
     EXPECT_FALSE(run.result);
     EXPECT_EQ(run.errorText, "The document's text exceeds 67108864 bytes");
+    std::string attributes =
+        "<!DOCTYPE doc [<!ENTITY big '" + std::string(64 * 1024, 'q') + "'>]><doc>";
+    for (int i = 0; i < 1100; ++i) {
+        attributes += "<s a='&big;'/>";
+    }
+    run = Parse(attributes + "</doc>", Accepting({"doc"}));
+    EXPECT_FALSE(run.result);
+    EXPECT_EQ(run.errorText, "The document's text and attributes exceed 67108864 bytes");
 
     run = Parse("<!DOCTYPE doc SYSTEM 'no-such.dtd'><doc/>", Accepting({"doc"}));
     EXPECT_FALSE(run.result);
