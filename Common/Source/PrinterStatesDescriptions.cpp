@@ -566,8 +566,11 @@ bool LookupPrinterDescription(const std::wstring& descriptionPath, const std::ws
         return false;
     }
     const auto vendor = vendors.find(vendorName);
+    if (vendor == vendors.end()) {
+        return false;
+    }
     const auto product = products.find(productName);
-    if (vendor == vendors.end() || product == products.end()) {
+    if (product == products.end()) {
         return false;
     }
     return FindPrinterDescription(descriptionPath, static_cast<std::uint32_t>(vendor->second),

@@ -68,6 +68,7 @@ TEST(PrinterGrammar, NamesIconAndRotate) {
     // Resource ids are read as a stream reads a decimal int: at the 32-bit limits, past them,
     // with signs and blanks; 0 stands for refused.
     const std::pair<std::string, std::int32_t> ids[] = {{"2147483647", 2147483647},
+                                                        {"9", 9},
                                                         {"-2147483648", -2147483647 - 1},
                                                         {"+7", 7},
                                                         {"&#9;&#10;&#13; 007.9", 7},
