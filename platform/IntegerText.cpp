@@ -52,4 +52,33 @@ bool ParseIntegerText(const std::string& text, std::int32_t& value, int base) {
     return true;
 }
 
+// Written out because a stream per attribute dominated the description load; unlike strtol it
+// does not depend on the user's locale.
+bool ParseStreamInteger(const std::string& text, std::int32_t& value) {
+    const char* c = text.c_str();
+    while (*c == ' ' || *c == '\t' || *c == '\n' || *c == '\v' || *c == '\f' || *c == '\r') {
+        ++c;
+    }
+    const bool negative = *c == '-';
+    if (*c == '-' || *c == '+') {
+        ++c;
+    }
+    if (*c < '0' || *c > '9') {
+        return false;
+    }
+    // Accumulated as a magnitude up to 2^31, the largest one a negative value may have.
+    const std::uint32_t limit = negative ? 0x80000000u : 0x7FFFFFFFu;
+    std::uint32_t magnitude = 0;
+    for (; *c >= '0' && *c <= '9'; ++c) {
+        const std::uint32_t digit = static_cast<std::uint32_t>(*c - '0');
+        if (magnitude > (limit - digit) / 10) {
+            return false;
+        }
+        magnitude = magnitude * 10 + digit;
+    }
+    value =
+        negative ? static_cast<std::int32_t>(0u - magnitude) : static_cast<std::int32_t>(magnitude);
+    return true;
+}
+
 }  // namespace platform

@@ -16,4 +16,11 @@ std::int32_t ConvertIntegerText(const std::string& text, int base = 0);
 // value is left alone.
 bool ParseIntegerText(const std::string& text, std::int32_t& value, int base = 0);
 
+// The other integer rule of the description files (resource ids): what formatted extraction of a
+// decimal int from a string stream in the classic locale accepts. Leading whitespace skipped,
+// an optional sign, at least one digit, trailing characters ignored, values out of range
+// rejected (ParseIntegerText clamps them, and reads hexadecimal and octal). On false, value is
+// left alone.
+bool ParseStreamInteger(const std::string& text, std::int32_t& value);
+
 }  // namespace platform

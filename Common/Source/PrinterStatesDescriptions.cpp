@@ -14,6 +14,7 @@
 #include "Halden/xerces-xmlparser/XMLStringSetState.h"
 #include "Halden/xerces-xmlparser/XMLTextState.h"
 #include "Halden/xerces-xmlparser/XercesXMLParser.h"
+#include "platform/IntegerText.h"
 
 // The states of Wend.xml's document, printers and everything a printer holds except its paper,
 // media and donor elements (PrinterStatesPapers.cpp), and the loaders of Wend.xml.
@@ -32,38 +33,6 @@ std::string InvalidAttributesText(const std::string& element) {
 
 std::string MissingAttributesText(const std::string& element) {
     return "Missing one or more required attributes on <" + element + ">";
-}
-
-// What formatted extraction of a decimal int from a string stream in the classic locale
-// accepts: leading whitespace skipped, an optional sign, at least one digit, trailing
-// characters ignored, values out of range rejected (platform::ParseIntegerText clamps them,
-// and reads hexadecimal and octal). Written out because a stream per attribute dominated the
-// load; unlike strtol it does not depend on the user's locale.
-bool StreamInteger(const std::string& text, std::int32_t& value) {
-    const char* c = text.c_str();
-    while (*c == ' ' || *c == '\t' || *c == '\n' || *c == '\v' || *c == '\f' || *c == '\r') {
-        ++c;
-    }
-    const bool negative = *c == '-';
-    if (*c == '-' || *c == '+') {
-        ++c;
-    }
-    if (*c < '0' || *c > '9') {
-        return false;
-    }
-    // Accumulated as a magnitude up to 2^31, the largest one a negative value may have.
-    const std::uint32_t limit = negative ? 0x80000000u : 0x7FFFFFFFu;
-    std::uint32_t magnitude = 0;
-    for (; *c >= '0' && *c <= '9'; ++c) {
-        const std::uint32_t digit = static_cast<std::uint32_t>(*c - '0');
-        if (magnitude > (limit - digit) / 10) {
-            return false;
-        }
-        magnitude = magnitude * 10 + digit;
-    }
-    value =
-        negative ? static_cast<std::int32_t>(0u - magnitude) : static_cast<std::int32_t>(magnitude);
-    return true;
 }
 
 bool RequiredBoolean(const Attributes& attributes, const char* name) {
@@ -102,7 +71,8 @@ public:
                 continue;
             }
             const std::string* text = FindAttribute(attributes, "resourceId");
-            if (text == nullptr || !StreamInteger(*text, description_->*row.resourceId)) {
+            if (text == nullptr ||
+                !platform::ParseStreamInteger(*text, description_->*row.resourceId)) {
                 Raise(InvalidAttributesText(name), __LINE__);
             }
             return new Halden::XMLSetStringDataState<SelkaNamesState>(this, row.setter);
@@ -130,7 +100,8 @@ public:
         const std::string* id = FindAttribute(attributes, "id");
         const std::string* resourceText = FindAttribute(attributes, "resourceId");
         std::int32_t resourceId = 0;
-        if (id == nullptr || resourceText == nullptr || !StreamInteger(*resourceText, resourceId)) {
+        if (id == nullptr || resourceText == nullptr ||
+            !platform::ParseStreamInteger(*resourceText, resourceId)) {
             Raise(InvalidAttributesText(name), __LINE__);
         }
         description_->lutNames.emplace(*id, resourceId);
