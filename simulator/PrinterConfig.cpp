@@ -1,39 +1,18 @@
 #include "simulator/PrinterConfig.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
-#include <initializer_list>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
+
+#include "platform/IntegerText.h"
 
 namespace simulator {
 
 namespace {
 
 using nlohmann::json;
-
-struct KindName {
-    FaultKind kind;
-    const char* name;
-};
-
-constexpr KindName kKindNames[] = {
-    {FaultKind::kNoAck, "no-ack"},
-    {FaultKind::kWrongStage, "wrong-stage"},
-    {FaultKind::kIdleOnly, "idle-only"},
-    {FaultKind::kBusyForever, "busy-forever"},
-    {FaultKind::kStatusReadError, "status-read-error"},
-    {FaultKind::kWriteError, "write-error"},
-    {FaultKind::kShortWrite, "short-write"},
-    {FaultKind::kDisconnect, "disconnect"},
-    {FaultKind::kStallRead, "stall-read"},
-    {FaultKind::kNoDeviceId, "no-device-id"},
-    {FaultKind::kHeld, "held"},
-    {FaultKind::kStallWrite, "stall-write"},
-    {FaultKind::kShortRecord, "short-record"},
-    {FaultKind::kDoubleRecord, "double-record"},
-    {FaultKind::kZeroLengthRead, "zero-length-read"},
-};
 
 const char* const kCommandNames[] = {"StartCommand", "ImageInfoCommand", "DataHeaderCommand",
                                      "EndCommand"};
@@ -49,7 +28,7 @@ struct ScenarioError : std::runtime_error {
 }
 
 void RefuseUnknownKeys(const json& object, const std::string& where,
-                       std::initializer_list<const char*> allowed) {
+                       const std::vector<const char*>& allowed) {
     for (const auto& item : object.items()) {
         const bool known = std::any_of(allowed.begin(), allowed.end(),
                                        [&](const char* key) { return item.key() == key; });
@@ -96,10 +75,139 @@ std::uint16_t Hex16(const json& value, const std::string& where) {
                          std::all_of(text.begin(), text.end(),
                                      [](unsigned char c) { return std::isxdigit(c) != 0; });
         if (hex) {
-            return static_cast<std::uint16_t>(std::stoul(text, nullptr, 16));
+            std::int32_t number = 0;
+            platform::ParseIntegerText(text, number, 16);
+            return static_cast<std::uint16_t>(number);
         }
     }
     Fail(where, "must be a 16-bit number in hex, e.g. \"04b8\"");
+}
+
+template <typename T, T Fault::*field, std::int64_t min, std::int64_t max>
+void ReadInteger(const json& entry, const char* key, const std::string& at, Fault& fault) {
+    fault.*field = static_cast<T>(Integer(entry, key, at, min, max));
+}
+
+void ReadStage(const json& entry, const char* key, const std::string& at, Fault& fault) {
+    fault.stage = Stage(entry, key, at);
+}
+
+void ReadReportedStage(const json& entry, const char* key, const std::string& at, Fault& fault) {
+    fault.reportedStage = static_cast<int>(Integer(entry, key, at, 0, 255));
+    if (fault.reportedStage == fault.stage) {
+        Fail(at, "\"reportedStage\" must differ from \"stage\"");
+    }
+}
+
+void ReadCommand(const json& entry, const char* key, const std::string& at, Fault& fault) {
+    const json& command = entry[key];
+    const bool known =
+        command.is_string() &&
+        std::any_of(std::begin(kCommandNames), std::end(kCommandNames),
+                    [&](const char* name) { return command.get<std::string>() == name; });
+    if (!known) {
+        Fail(at,
+             "\"command\" must be StartCommand, ImageInfoCommand, DataHeaderCommand or EndCommand");
+    }
+    fault.command = command.get<std::string>();
+}
+
+using ParamReader = void (*)(const json&, const char*, const std::string&, Fault&);
+
+// One parameter of a fault, read only when the entry has it (or refused as missing).
+struct FaultParam {
+    const char* key = nullptr;
+    ParamReader read = nullptr;
+    bool required = false;
+};
+
+const FaultParam kStageParam{"stage", ReadStage};
+const FaultParam kReportedStageParam{"reportedStage", ReadReportedStage};
+const FaultParam kCommandParam{"command", ReadCommand};
+const FaultParam kErrnoParam{"errno", ReadInteger<int, &Fault::error, 1, 4095>};
+const FaultParam kAfterReadsParam{"afterReads",
+                                  ReadInteger<std::uint32_t, &Fault::afterReads, 0, UINT32_MAX>};
+const FaultParam kAtReadParam{"atRead", ReadInteger<std::uint32_t, &Fault::atRead, 1, UINT32_MAX>};
+const FaultParam kMsParam{"ms", ReadInteger<std::uint32_t, &Fault::ms, 0, 600000>, true};
+const FaultParam kBytesParam{"bytes", ReadInteger<std::uint32_t, &Fault::bytes, 0, 11>};
+const FaultParam kUnplugAfterMsParam{"unplugAfterMs",
+                                     ReadInteger<std::uint32_t, &Fault::unplugAfterMs, 0, 600000>};
+const FaultParam kAtDataByteParam{"atDataByte",
+                                  ReadInteger<std::int64_t, &Fault::atDataByte, 0, INT64_MAX>};
+const FaultParam kNeedsDataByteParam{kAtDataByteParam.key, kAtDataByteParam.read, true};
+
+bool Always(const Fault&, const FaultMoment&) {
+    return true;
+}
+
+bool AtAck(const Fault& fault, const FaultMoment& now) {
+    return now.ackStage >= 0 && (fault.stage == 0 || fault.stage == now.ackStage);
+}
+
+bool AtRead(const Fault& fault, const FaultMoment& now) {
+    return fault.atRead == now.inTransfer;
+}
+
+bool AfterReads(const Fault& fault, const FaultMoment& now) {
+    return now.inTransfer > fault.afterReads;
+}
+
+bool AtDataByte(const Fault& fault, const FaultMoment& now) {
+    return fault.atDataByte >= 0 &&
+           static_cast<std::uint64_t>(fault.atDataByte) >= now.dataOffset &&
+           static_cast<std::uint64_t>(fault.atDataByte) < now.dataOffset + now.dataSize;
+}
+
+bool AtCommandOrDataByte(const Fault& fault, const FaultMoment& now) {
+    return now.command != nullptr ? fault.command == now.command : AtDataByte(fault, now);
+}
+
+// One fault kind: its scenario name, its parameters in the order they are read, and when it
+// strikes. With eitherOfFirstTwo exactly one of the first two parameters must be given.
+struct FaultRow {
+    FaultKind kind;
+    const char* name;
+    bool (*strikes)(const Fault&, const FaultMoment&);
+    bool once;
+    std::array<FaultParam, 3> params;
+    bool eitherOfFirstTwo = false;
+};
+
+const FaultRow kFaultRows[] = {
+    {FaultKind::kNoAck, "no-ack", AtAck, false, {kStageParam}},
+    {FaultKind::kWrongStage, "wrong-stage", AtAck, false, {kStageParam, kReportedStageParam}},
+    {FaultKind::kIdleOnly, "idle-only", Always, false, {}},
+    {FaultKind::kBusyForever, "busy-forever", Always, false, {}},
+    {FaultKind::kStatusReadError,
+     "status-read-error",
+     AfterReads,
+     false,
+     {kAfterReadsParam, kErrnoParam}},
+    {FaultKind::kWriteError,
+     "write-error",
+     AtCommandOrDataByte,
+     true,
+     {kCommandParam, kAtDataByteParam, kErrnoParam},
+     true},
+    {FaultKind::kShortWrite, "short-write", AtDataByte, true, {kNeedsDataByteParam}},
+    {FaultKind::kDisconnect, "disconnect", AtDataByte, true, {kNeedsDataByteParam}},
+    {FaultKind::kStallRead, "stall-read", AtRead, false, {kMsParam, kAtReadParam}},
+    {FaultKind::kNoDeviceId, "no-device-id", Always, false, {kErrnoParam}},
+    {FaultKind::kHeld, "held", Always, false, {}},
+    {FaultKind::kStallWrite,
+     "stall-write",
+     AtDataByte,
+     true,
+     {kNeedsDataByteParam, kUnplugAfterMsParam}},
+    {FaultKind::kShortRecord, "short-record", AtRead, false, {kAtReadParam, kBytesParam}},
+    {FaultKind::kDoubleRecord, "double-record", AtRead, false, {kAtReadParam}},
+    {FaultKind::kZeroLengthRead, "zero-length-read", AtRead, false, {kAtReadParam}},
+};
+
+const FaultRow* RowOf(FaultKind kind) {
+    const auto row = std::find_if(std::begin(kFaultRows), std::end(kFaultRows),
+                                  [kind](const FaultRow& r) { return r.kind == kind; });
+    return row != std::end(kFaultRows) ? row : nullptr;
 }
 
 Fault ParseFault(const json& entry, const std::string& where) {
@@ -110,122 +218,35 @@ Fault ParseFault(const json& entry, const std::string& where) {
         Fail(where, "\"kind\" is missing");
     }
     const std::string kindName = entry["kind"].get<std::string>();
-    const auto found = std::find_if(std::begin(kKindNames), std::end(kKindNames),
-                                    [&](const KindName& k) { return kindName == k.name; });
-    if (found == std::end(kKindNames)) {
+    const auto row = std::find_if(std::begin(kFaultRows), std::end(kFaultRows),
+                                  [&](const FaultRow& r) { return kindName == r.name; });
+    if (row == std::end(kFaultRows)) {
         Fail(where, "unknown fault kind \"" + kindName + "\"");
     }
     Fault fault;
-    fault.kind = found->kind;
+    fault.kind = row->kind;
     const std::string at = where + " (" + kindName + ")";
-    auto readErrno = [&]() {
-        if (entry.contains("errno")) {
-            fault.error = static_cast<int>(Integer(entry, "errno", at, 1, 4095));
+    std::vector<const char*> allowed = {"kind"};
+    for (const FaultParam& param : row->params) {
+        if (param.key != nullptr) {
+            allowed.push_back(param.key);
         }
-    };
-    auto readAtRead = [&]() {
-        if (entry.contains("atRead")) {
-            fault.atRead = static_cast<std::uint32_t>(Integer(entry, "atRead", at, 1, UINT32_MAX));
+    }
+    RefuseUnknownKeys(entry, at, allowed);
+    const char* first = row->params[0].key;
+    const char* second = row->params[1].key;
+    if (row->eitherOfFirstTwo && entry.contains(first) == entry.contains(second)) {
+        Fail(at, std::string("give either \"") + first + "\" or \"" + second + "\"");
+    }
+    for (const FaultParam& param : row->params) {
+        if (param.key == nullptr) {
+            continue;
         }
-    };
-    auto requireDataByte = [&]() {
-        if (!entry.contains("atDataByte")) {
-            Fail(at, "\"atDataByte\" is missing");
+        if (entry.contains(param.key)) {
+            param.read(entry, param.key, at, fault);
+        } else if (param.required) {
+            Fail(at, std::string("\"") + param.key + "\" is missing");
         }
-        fault.atDataByte = Integer(entry, "atDataByte", at, 0, INT64_MAX);
-    };
-    switch (fault.kind) {
-        case FaultKind::kNoAck:
-            RefuseUnknownKeys(entry, at, {"kind", "stage"});
-            if (entry.contains("stage")) {
-                fault.stage = Stage(entry, "stage", at);
-            }
-            break;
-        case FaultKind::kWrongStage:
-            RefuseUnknownKeys(entry, at, {"kind", "stage", "reportedStage"});
-            if (entry.contains("stage")) {
-                fault.stage = Stage(entry, "stage", at);
-            }
-            if (entry.contains("reportedStage")) {
-                fault.reportedStage = static_cast<int>(Integer(entry, "reportedStage", at, 0, 255));
-                if (fault.reportedStage == fault.stage) {
-                    Fail(at, "\"reportedStage\" must differ from \"stage\"");
-                }
-            }
-            break;
-        case FaultKind::kIdleOnly:
-        case FaultKind::kBusyForever:
-        case FaultKind::kHeld:
-            RefuseUnknownKeys(entry, at, {"kind"});
-            break;
-        case FaultKind::kNoDeviceId:
-            RefuseUnknownKeys(entry, at, {"kind", "errno"});
-            readErrno();
-            break;
-        case FaultKind::kStatusReadError:
-            RefuseUnknownKeys(entry, at, {"kind", "afterReads", "errno"});
-            if (entry.contains("afterReads")) {
-                fault.afterReads =
-                    static_cast<std::uint32_t>(Integer(entry, "afterReads", at, 0, UINT32_MAX));
-            }
-            readErrno();
-            break;
-        case FaultKind::kWriteError:
-            RefuseUnknownKeys(entry, at, {"kind", "command", "atDataByte", "errno"});
-            if (entry.contains("command") == entry.contains("atDataByte")) {
-                Fail(at, "give either \"command\" or \"atDataByte\"");
-            }
-            if (entry.contains("command")) {
-                const json& command = entry["command"];
-                const bool known = command.is_string() &&
-                                   std::any_of(std::begin(kCommandNames), std::end(kCommandNames),
-                                               [&](const char* name) {
-                                                   return command.get<std::string>() == name;
-                                               });
-                if (!known) {
-                    Fail(at,
-                         "\"command\" must be StartCommand, ImageInfoCommand, DataHeaderCommand "
-                         "or EndCommand");
-                }
-                fault.command = command.get<std::string>();
-            } else {
-                requireDataByte();
-            }
-            readErrno();
-            break;
-        case FaultKind::kShortWrite:
-        case FaultKind::kDisconnect:
-            RefuseUnknownKeys(entry, at, {"kind", "atDataByte"});
-            requireDataByte();
-            break;
-        case FaultKind::kStallRead:
-            RefuseUnknownKeys(entry, at, {"kind", "ms", "atRead"});
-            if (!entry.contains("ms")) {
-                Fail(at, "\"ms\" is missing");
-            }
-            fault.ms = static_cast<std::uint32_t>(Integer(entry, "ms", at, 0, 600000));
-            readAtRead();
-            break;
-        case FaultKind::kStallWrite:
-            RefuseUnknownKeys(entry, at, {"kind", "atDataByte", "unplugAfterMs"});
-            requireDataByte();
-            if (entry.contains("unplugAfterMs")) {
-                fault.unplugAfterMs =
-                    static_cast<std::uint32_t>(Integer(entry, "unplugAfterMs", at, 0, 600000));
-            }
-            break;
-        case FaultKind::kShortRecord:
-            RefuseUnknownKeys(entry, at, {"kind", "atRead", "bytes"});
-            readAtRead();
-            if (entry.contains("bytes")) {
-                fault.bytes = static_cast<std::uint32_t>(Integer(entry, "bytes", at, 0, 11));
-            }
-            break;
-        case FaultKind::kDoubleRecord:
-        case FaultKind::kZeroLengthRead:
-            RefuseUnknownKeys(entry, at, {"kind", "atRead"});
-            readAtRead();
-            break;
     }
     return fault;
 }
@@ -239,7 +260,9 @@ std::string HexBytes(const json& value, const std::string& where) {
     }
     std::string bytes;
     for (std::size_t i = 0; i < digits.size(); i += 2) {
-        bytes += static_cast<char>(std::stoi(digits.substr(i, 2), nullptr, 16));
+        std::int32_t byte = 0;
+        platform::ParseIntegerText(digits.substr(i, 2), byte, 16);
+        bytes += static_cast<char>(byte);
     }
     return bytes;
 }
@@ -377,12 +400,18 @@ PrinterConfig ParsePrinter(const json& entry, const std::string& where) {
 }  // namespace
 
 const char* FaultKindName(FaultKind kind) {
-    for (const KindName& entry : kKindNames) {
-        if (entry.kind == kind) {
-            return entry.name;
-        }
-    }
-    return "unknown";
+    const FaultRow* row = RowOf(kind);
+    return row != nullptr ? row->name : "unknown";
+}
+
+bool FaultStrikes(const Fault& fault, const FaultMoment& moment) {
+    const FaultRow* row = RowOf(fault.kind);
+    return row != nullptr && row->strikes(fault, moment);
+}
+
+bool FaultStrikesOnce(FaultKind kind) {
+    const FaultRow* row = RowOf(kind);
+    return row != nullptr && row->once;
 }
 
 bool ValidateDeviceId(const std::string& deviceId, std::string& error) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cerrno>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -96,6 +97,21 @@ constexpr std::size_t kMaxPrinters = 16;
 
 // Scenario names of the fault kinds ("no-ack", ...).
 const char* FaultKindName(FaultKind kind);
+
+// A point of the exchange at which the printer asks whether a fault strikes; fields that do not
+// describe it keep their defaults.
+struct FaultMoment {
+    int ackStage = -1;              // a stage about to be acknowledged
+    std::uint64_t inTransfer = 0;   // the IN transfer being answered, from 1
+    std::uint64_t dataOffset = 0;   // a data transfer: the offset of its first byte
+    std::size_t dataSize = 0;       // and its size
+    const char* command = nullptr;  // a command being written
+};
+
+// Whether the fault strikes at that moment. A fault whose kind strikes once (a write fault) is
+// the printer's to retire after it struck.
+bool FaultStrikes(const Fault& fault, const FaultMoment& moment);
+bool FaultStrikesOnce(FaultKind kind);
 
 // Parses a scenario, {"printers": [{"deviceId": ..., ...}]}. On success out holds one config per
 // printer and the result is true; otherwise error says what is wrong (with the printer's index)

@@ -11,10 +11,6 @@ namespace simulator {
 
 namespace {
 
-constexpr std::uint32_t kStartWord = 0x38;
-constexpr std::uint32_t kImageInfoWord = 0x138;
-constexpr std::uint32_t kDataHeaderWord = 0x238;
-constexpr std::uint32_t kEndWord = 0x1038;
 constexpr std::uint64_t kVersionPrefixSize = 4;
 // The image-info value is the file size less the version prefix and the 2-byte check trailer.
 constexpr std::uint64_t kPrefixAndTrailerSize = 6;
@@ -26,13 +22,13 @@ std::uint32_t WordAt(const std::uint8_t* bytes) {
 
 const char* CommandName(std::uint32_t word) {
     switch (word) {
-        case kStartWord:
+        case kStartCommand:
             return "StartCommand";
-        case kImageInfoWord:
+        case kImageInfoCommand:
             return "ImageInfoCommand";
-        case kDataHeaderWord:
+        case kDataHeaderCommand:
             return "DataHeaderCommand";
-        case kEndWord:
+        case kEndCommand:
             return "EndCommand";
         default:
             return "unknown";
@@ -130,9 +126,29 @@ struct PrinterModel::State {
     GChecksum* sha256 = g_checksum_new(G_CHECKSUM_SHA256);
     std::vector<bool> faultSpent;  // one-shot faults that have struck
 
-    bool Has(FaultKind kind) const {
-        return std::any_of(config.faults.begin(), config.faults.end(),
-                           [kind](const Fault& fault) { return fault.kind == kind; });
+    // The first fault of this kind that strikes now (one that strikes once only if it has not
+    // yet): its index, or -1.
+    int Find(FaultKind kind, const FaultMoment& now = {}) const {
+        const bool once = FaultStrikesOnce(kind);
+        for (std::size_t i = 0; i < config.faults.size(); ++i) {
+            const Fault& fault = config.faults[i];
+            if (fault.kind == kind && !(once && faultSpent[i]) && FaultStrikes(fault, now)) {
+                return static_cast<int>(i);
+            }
+        }
+        return -1;
+    }
+
+    bool Has(FaultKind kind, const FaultMoment& now = {}) const { return Find(kind, now) >= 0; }
+
+    // As Find, and a fault that strikes once is spent by it.
+    const Fault* Strike(FaultKind kind, const FaultMoment& now) {
+        const int index = Find(kind, now);
+        if (index < 0) {
+            return nullptr;
+        }
+        faultSpent[index] = FaultStrikesOnce(kind);
+        return &config.faults[index];
     }
 
     // The acknowledgement a stage gets after the busy polls, shaped by no-ack and wrong-stage.
@@ -141,9 +157,11 @@ struct PrinterModel::State {
         status = kStatusStageDone;
         stage = static_cast<std::uint8_t>(ackStage);
         for (const Fault& fault : config.faults) {
+            FaultMoment now;
+            now.ackStage = ackStage;
             const bool applies =
                 (fault.kind == FaultKind::kNoAck || fault.kind == FaultKind::kWrongStage) &&
-                (fault.stage == 0 || fault.stage == ackStage);
+                FaultStrikes(fault, now);
             if (!applies) {
                 continue;
             }
@@ -154,25 +172,14 @@ struct PrinterModel::State {
                 stage = 0;
             } else {
                 stage = static_cast<std::uint8_t>(
-                    fault.reportedStage >= 0 ? fault.reportedStage : (ackStage == 1 ? 2 : 1));
+                    fault.reportedStage >= 0
+                        ? fault.reportedStage
+                        : (ackStage == kStageStart ? kStageImageInfo : kStageStart));
             }
-            if (ackStage == 255) {
+            if (ackStage == kStageData) {
                 finalAckWithheld = true;
             }
         }
-    }
-
-    // A one-shot data fault of this kind whose byte lies in the next `size` bytes; its index.
-    int DataFaultIn(FaultKind kind, std::size_t size) const {
-        for (std::size_t i = 0; i < config.faults.size(); ++i) {
-            const Fault& fault = config.faults[i];
-            if (fault.kind == kind && !faultSpent[i] && fault.atDataByte >= 0 &&
-                static_cast<std::uint64_t>(fault.atDataByte) >= dataBytes &&
-                static_cast<std::uint64_t>(fault.atDataByte) < dataBytes + size) {
-                return static_cast<int>(i);
-            }
-        }
-        return -1;
     }
 
     void TakeData(const std::uint8_t* data, std::size_t size) {
@@ -186,7 +193,7 @@ struct PrinterModel::State {
         dataWrites.push_back(size);
         if (dataReceived == dataAnnounced) {
             phase = Phase::kDataDone;
-            ScheduleAck(255);
+            ScheduleAck(kStageData);
             news = true;
         }
     }
@@ -199,31 +206,25 @@ struct PrinterModel::State {
     }
 
     ssize_t WriteData(const std::uint8_t* data, std::size_t size, std::uint32_t* unplugAfterMs) {
-        const int stall = DataFaultIn(FaultKind::kStallWrite, size);
-        if (stall >= 0) {
-            faultSpent[stall] = true;
+        FaultMoment now;
+        now.dataOffset = dataBytes;
+        now.dataSize = size;
+        if (const Fault* stall = Strike(FaultKind::kStallWrite, now)) {
             if (unplugAfterMs != nullptr) {
-                *unplugAfterMs = config.faults[stall].unplugAfterMs;
+                *unplugAfterMs = stall->unplugAfterMs;
             }
             return kOutStalled;
         }
-        const int disconnect = DataFaultIn(FaultKind::kDisconnect, size);
-        if (disconnect >= 0) {
-            faultSpent[disconnect] = true;
+        if (Strike(FaultKind::kDisconnect, now) != nullptr) {
             disconnected = true;
             return -ENODEV;
         }
-        const int failure = DataFaultIn(FaultKind::kWriteError, size);
-        if (failure >= 0) {
-            faultSpent[failure] = true;
+        if (const Fault* failure = Strike(FaultKind::kWriteError, now)) {
             AbandonTransfer();
-            return -config.faults[failure].error;
+            return -failure->error;
         }
-        const int shortWrite = DataFaultIn(FaultKind::kShortWrite, size);
-        if (shortWrite >= 0) {
-            faultSpent[shortWrite] = true;
-            const std::size_t accepted =
-                static_cast<std::size_t>(config.faults[shortWrite].atDataByte - dataBytes);
+        if (const Fault* shortWrite = Strike(FaultKind::kShortWrite, now)) {
+            const auto accepted = static_cast<std::size_t>(shortWrite->atDataByte - dataBytes);
             TakeData(data, accepted);
             AbandonTransfer();
             return static_cast<ssize_t>(accepted);
@@ -272,12 +273,10 @@ struct PrinterModel::State {
         const std::array<std::uint32_t, 3> words = {WordAt(&bytes[0]), WordAt(&bytes[4]),
                                                     WordAt(&bytes[8])};
         const std::string name = size == kCommandSize ? CommandName(words[0]) : "unknown";
-        for (std::size_t i = 0; i < config.faults.size(); ++i) {
-            const Fault& fault = config.faults[i];
-            if (fault.kind == FaultKind::kWriteError && !faultSpent[i] && fault.command == name) {
-                faultSpent[i] = true;
-                return -fault.error;
-            }
+        FaultMoment now;
+        now.command = name.c_str();
+        if (const Fault* failure = Strike(FaultKind::kWriteError, now)) {
+            return -failure->error;
         }
         commands.push_back({name, words});
         news = true;
@@ -287,12 +286,12 @@ struct PrinterModel::State {
             sawImageInfo = false;
             finalAckWithheld = false;
             phase = Phase::kStarted;
-            ScheduleAck(1);
+            ScheduleAck(kStageStart);
         } else if (name == "ImageInfoCommand") {
             imageInfo = words[2];
             sawImageInfo = true;
             phase = Phase::kImageInfo;
-            ScheduleAck(2);
+            ScheduleAck(kStageImageInfo);
         } else if (name == "DataHeaderCommand") {
             dataAnnounced = words[1];
             dataReceived = 0;
@@ -300,7 +299,7 @@ struct PrinterModel::State {
             phase = Phase::kData;
             if (dataAnnounced == 0) {
                 phase = Phase::kDataDone;
-                ScheduleAck(255);
+                ScheduleAck(kStageData);
             }
         } else if (name == "EndCommand") {
             FinishTransfer();
@@ -328,28 +327,24 @@ struct PrinterModel::State {
         for (int i = 0; i < 4; ++i) {
             record[i] = static_cast<std::uint8_t>(bits >> (8 * i));
         }
-        record[8] = stageByte;
+        record[kStatusStageByte] = stageByte;
     }
 
     // The fault of this kind that hits IN transfer number `in`, if any.
     const Fault* InFault(FaultKind kind, std::uint64_t in) const {
-        for (const Fault& fault : config.faults) {
-            if (fault.kind == kind && fault.atRead == in) {
-                return &fault;
-            }
-        }
-        return nullptr;
+        FaultMoment now;
+        now.inTransfer = in;
+        const int index = Find(kind, now);
+        return index >= 0 ? &config.faults[index] : nullptr;
     }
 
     InAnswer AnswerIn() {
         InAnswer answer;
         const std::uint64_t in = ++inTransfers;
         news = false;
-        for (const Fault& fault : config.faults) {
-            if (fault.kind == FaultKind::kStatusReadError && in > fault.afterReads) {
-                answer.error = -fault.error;
-                return answer;
-            }
+        if (const Fault* failure = InFault(FaultKind::kStatusReadError, in)) {
+            answer.error = -failure->error;
+            return answer;
         }
         if (const Fault* stall = InFault(FaultKind::kStallRead, in)) {
             answer.delayMs = stall->ms;
@@ -416,10 +411,9 @@ int PrinterModel::AnswerDeviceId(std::size_t maxLength, std::vector<std::uint8_t
         return -ENODEV;
     }
     ++s.deviceIdQueries;
-    for (const Fault& fault : config_.faults) {
-        if (fault.kind == FaultKind::kNoDeviceId) {
-            return -fault.error;
-        }
+    const int failure = s.Find(FaultKind::kNoDeviceId);
+    if (failure >= 0) {
+        return -config_.faults[failure].error;
     }
     const std::size_t length = s.deviceId.size() + 2;
     std::uint16_t prefix = static_cast<std::uint16_t>(length);
@@ -462,13 +456,18 @@ void PrinterModel::Reattached() {
     state_->news = false;
 }
 
+template <typename T>
+T PrinterModel::Get(T State::*field) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return state_.get()->*field;
+}
+
 bool PrinterModel::Held() const {
     return state_->Has(FaultKind::kHeld);
 }
 
 bool PrinterModel::Disconnected() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return state_->disconnected;
+    return Get(&State::disconnected);
 }
 
 void PrinterModel::SetDevicePath(const std::string& path) {
@@ -477,48 +476,39 @@ void PrinterModel::SetDevicePath(const std::string& path) {
 }
 
 std::string PrinterModel::DevicePath() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return state_->devicePath;
+    return Get(&State::devicePath);
 }
 
 std::uint64_t PrinterModel::Opens() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return state_->opens;
+    return Get(&State::opens);
 }
 
 std::uint64_t PrinterModel::DeviceIdQueries() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return state_->deviceIdQueries;
+    return Get(&State::deviceIdQueries);
 }
 
 std::uint64_t PrinterModel::StatusReads() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return state_->statusReads;
+    return Get(&State::statusReads);
 }
 
 std::uint64_t PrinterModel::InTransfers() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return state_->inTransfers;
+    return Get(&State::inTransfers);
 }
 
 std::uint64_t PrinterModel::DataBytes() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return state_->dataBytes;
+    return Get(&State::dataBytes);
 }
 
 std::uint64_t PrinterModel::Restarts() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return state_->restarts;
+    return Get(&State::restarts);
 }
 
 Outcome PrinterModel::GetOutcome() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return state_->outcome;
+    return Get(&State::outcome);
 }
 
 std::string PrinterModel::DeviceId() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return state_->deviceId;
+    return Get(&State::deviceId);
 }
 
 std::string PrinterModel::FirmwareVersion() const {

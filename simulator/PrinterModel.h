@@ -11,16 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "device/PrinterProtocol.h"
 #include "simulator/PrinterConfig.h"
 
 namespace simulator {
-
-// Status words of the 12-byte status record (bytes 0-3, little-endian); byte 8 carries the stage.
-constexpr std::int32_t kStatusStageDone = -255;
-constexpr std::int32_t kStatusIdle = -253;
-constexpr std::int32_t kStatusBusy = -252;
-constexpr std::size_t kCommandSize = 12;
-constexpr std::size_t kStatusRecordSize = 12;
 
 // ReceiveOut's answer when the printer stops taking data: the transfer never completes.
 constexpr ssize_t kOutStalled = -100000;
@@ -108,6 +102,9 @@ public:
 
 private:
     struct State;
+    // A field of the state, read under the lock.
+    template <typename T>
+    T Get(T State::*field) const;
     const PrinterConfig config_;
     mutable std::mutex mutex_;
     std::unique_ptr<State> state_;  // guarded by mutex_

@@ -10,19 +10,12 @@ namespace simulator {
 
 namespace {
 
-constexpr std::uint8_t kOutEndpoint = 0x01;
-constexpr std::uint8_t kInEndpoint = 0x82;
 constexpr std::size_t kSetupSize = 8;
-constexpr std::uint8_t kSerialIndex = 3;
 // The only FileKey a client never has: the other program of the "held" fault.
 const char kAnotherProgram = 0;
 
 std::uint16_t Word(const std::uint8_t* bytes) {
     return static_cast<std::uint16_t>(bytes[0] | bytes[1] << 8);
-}
-
-const char* DriverName(UsbfsDevice::Driver driver) {
-    return driver == UsbfsDevice::Driver::kUsblp ? "usblp" : "usbfs";
 }
 
 // A failed transfer as the host controller reports it: a stall stays a stall, the rest is a
@@ -42,31 +35,6 @@ UsbfsDevice::UsbfsDevice(PrinterModel& model, Scheduler& scheduler, Hooks hooks,
       driver_(bound) {}
 
 UsbfsDevice::~UsbfsDevice() = default;
-
-void UsbfsDevice::Run(Actions& after) {
-    for (auto& action : after) {
-        action();
-    }
-}
-
-std::uint32_t UsbfsDevice::Capabilities() {
-    return USBDEVFS_CAP_ZERO_PACKET | USBDEVFS_CAP_BULK_CONTINUATION |
-           USBDEVFS_CAP_NO_PACKET_SIZE_LIM | USBDEVFS_CAP_REAP_AFTER_DISCONNECT;
-}
-
-std::vector<std::uint8_t> UsbfsDevice::Descriptors(const PrinterConfig& config) {
-    const auto low = [](std::uint16_t value) { return static_cast<std::uint8_t>(value & 0xFF); };
-    const auto high = [](std::uint16_t value) { return static_cast<std::uint8_t>(value >> 8); };
-    return {// device: USB 2.0, class per interface, 64-byte ep0, one configuration
-            18, 1, 0x00, 0x02, 0, 0, 0, 64, low(config.idVendor), high(config.idVendor),
-            low(config.idProduct), high(config.idProduct), 0x00, 0x01, 0, 0, kSerialIndex, 1,
-            // configuration 1: one interface, self-powered
-            9, 2, 32, 0, 1, 1, 0, 0xC0, 1,
-            // interface 0: printer, unidirectional-or-bidirectional (protocol 2), two endpoints
-            9, 4, 0, 0, 2, 7, 1, 2, 0,
-            // bulk OUT 0x01 and bulk IN 0x82, 512 bytes
-            7, 5, kOutEndpoint, 2, 0x00, 0x02, 0, 7, 5, kInEndpoint, 2, 0x00, 0x02, 0};
-}
 
 void UsbfsDevice::NotifyReapable() {
     bool reapable = !present_;
@@ -126,16 +94,21 @@ int UsbfsDevice::ClaimLocked(FileKey file) {
     return 0;
 }
 
-int UsbfsDevice::Claim(FileKey file, unsigned interface) {
-    std::lock_guard<std::mutex> bind(bindMutex_);
-    std::lock_guard<std::mutex> lock(mutex_);
+int UsbfsDevice::CheckInterface(unsigned interface, int otherInterface) const {
     if (!present_) {
         return -ENODEV;
     }
     if (interface >= 32) {
         return -EINVAL;
     }
-    return interface != 0 ? -ENOENT : ClaimLocked(file);
+    return interface != 0 ? otherInterface : 0;
+}
+
+int UsbfsDevice::Claim(FileKey file, unsigned interface) {
+    std::lock_guard<std::mutex> bind(bindMutex_);
+    std::lock_guard<std::mutex> lock(mutex_);
+    const int checked = CheckInterface(interface, -ENOENT);
+    return checked != 0 ? checked : ClaimLocked(file);
 }
 
 void UsbfsDevice::KillUrbs(File& file, int status) {
@@ -151,14 +124,9 @@ int UsbfsDevice::Release(FileKey file, unsigned interface) {
     Actions after;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (!present_) {
-            return -ENODEV;
-        }
-        if (interface >= 32) {
-            return -EINVAL;
-        }
-        if (interface != 0) {
-            return -ENOENT;
+        const int checked = CheckInterface(interface, -ENOENT);
+        if (checked != 0) {
+            return checked;
         }
         File& state = files_[file];
         if (!state.claimed) {
@@ -192,7 +160,7 @@ int UsbfsDevice::GetDriver(unsigned interface, std::string& name) const {
     if (interface != 0 || driver_ == Driver::kNone) {
         return -ENODATA;
     }
-    name = DriverName(driver_);
+    name = DriverName();
     return 0;
 }
 
@@ -220,11 +188,9 @@ int UsbfsDevice::Disconnect(unsigned interface) {
     Actions after;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (!present_) {
-            return -ENODEV;
-        }
-        if (interface != 0) {
-            return -EINVAL;
+        const int checked = CheckInterface(interface, -EINVAL);
+        if (checked != 0) {
+            return checked;
         }
         if (driver_ == Driver::kNone) {
             model_.NoteUsbfs("refusedDetaches");
@@ -240,11 +206,9 @@ int UsbfsDevice::Connect(unsigned interface) {
     std::lock_guard<std::mutex> bind(bindMutex_);
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (!present_) {
-            return -ENODEV;
-        }
-        if (interface != 0) {
-            return -EINVAL;
+        const int checked = CheckInterface(interface, -EINVAL);
+        if (checked != 0) {
+            return checked;
         }
         if (driver_ != Driver::kNone) {
             return -EBUSY;
@@ -266,15 +230,13 @@ int UsbfsDevice::DisconnectClaim(FileKey file, unsigned interface, unsigned flag
     int result = 0;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (!present_) {
-            return -ENODEV;
-        }
-        if (interface != 0) {
-            return -EINVAL;
+        const int checked = CheckInterface(interface, -EINVAL);
+        if (checked != 0) {
+            return checked;
         }
         File& state = files_[file];
         if (driver_ != Driver::kNone && !state.claimed) {
-            const bool named = driver == DriverName(driver_);
+            const bool named = driver == DriverName();
             if (((flags & USBDEVFS_DISCONNECT_CLAIM_IF_DRIVER) != 0 && !named) ||
                 ((flags & USBDEVFS_DISCONNECT_CLAIM_EXCEPT_DRIVER) != 0 && named)) {
                 model_.NoteUsbfs("refusedDetaches");
@@ -291,14 +253,9 @@ int UsbfsDevice::DisconnectClaim(FileKey file, unsigned interface, unsigned flag
 int UsbfsDevice::SetInterface(FileKey file, unsigned interface, unsigned alternate) {
     std::lock_guard<std::mutex> bind(bindMutex_);
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!present_) {
-        return -ENODEV;
-    }
-    if (interface >= 32) {
-        return -EINVAL;
-    }
-    if (interface != 0) {
-        return -ENOENT;
+    const int checked = CheckInterface(interface, -ENOENT);
+    if (checked != 0) {
+        return checked;
     }
     const int claim = ClaimLocked(file);
     return claim != 0 ? claim : alternate == 0 ? 0 : -EINVAL;
@@ -330,77 +287,6 @@ int UsbfsDevice::ClearHalt(FileKey file, unsigned endpoint) {
 int UsbfsDevice::Reset(FileKey) {
     std::lock_guard<std::mutex> lock(mutex_);
     return present_ ? 0 : -ENODEV;
-}
-
-int UsbfsDevice::Control(FileKey file, const Urb& urb, std::vector<std::uint8_t>& answer) {
-    const std::uint8_t requestType = urb.buffer[0];
-    const std::uint8_t request = urb.buffer[1];
-    const std::uint16_t value = Word(urb.buffer + 2);
-    const std::uint16_t index = Word(urb.buffer + 4);
-    const std::uint16_t length = Word(urb.buffer + 6);
-    // drivers/usb/core/devio.c check_ctrlrecip: GET_DEVICE_ID to a printer-class alternate
-    // setting passes whoever holds the interface; other requests to the interface (or to one
-    // of its endpoints) need it claimed, implicitly if need be.
-    const bool deviceIdRequest = requestType == 0xA1 && request == 0 && index == 0;
-    if ((requestType & 0x60) != 0x40 && !deviceIdRequest) {
-        const unsigned recipient = requestType & 0x1F;
-        const unsigned target = index & 0xFF;
-        if (recipient == 1) {
-            if (target >= 32) {
-                return -EINVAL;
-            }
-            if (target != 0) {
-                return -ENOENT;
-            }
-        }
-        if (recipient == 2 && (target & 0x7F) != 0 && target != kOutEndpoint &&
-            target != kInEndpoint) {
-            return -ENOENT;
-        }
-        if (recipient == 1 || (recipient == 2 && (target & 0x7F) != 0)) {
-            const int claim = ClaimLocked(file);
-            if (claim != 0) {
-                return claim;
-            }
-        }
-    }
-    model_.NoteUsbfs("controlUrbs");
-    if (requestType == 0xA1 && request == 0) {
-        return model_.AnswerDeviceId(length, answer) < 0 ? -EPIPE : 0;
-    }
-    if (requestType == 0xA1 && request == 1) {
-        answer = {0x18};  // GET_PORT_STATUS: selected, no error
-        return 0;
-    }
-    if (requestType == 0x21 && request == 2) {
-        return 0;  // SOFT_RESET
-    }
-    if (requestType == 0x80 && request == 0) {
-        answer = {1, 0};  // GET_STATUS: self-powered
-        return 0;
-    }
-    if (requestType == 0x80 && request == 6) {
-        const std::vector<std::uint8_t> all = Descriptors(model_.Config());
-        const unsigned type = value >> 8;
-        const unsigned number = value & 0xFF;
-        if (type == 1) {
-            answer.assign(all.begin(), all.begin() + 18);
-        } else if (type == 2 && number == 0) {
-            answer.assign(all.begin() + 18, all.end());
-        } else if (type == 3 && number == 0) {
-            answer = {4, 3, 0x09, 0x04};
-        } else if (type == 3 && number == kSerialIndex) {
-            answer = {static_cast<std::uint8_t>(2 + 2 * serial_.size()), 3};
-            for (const char c : serial_) {
-                answer.push_back(static_cast<std::uint8_t>(c));
-                answer.push_back(0);
-            }
-        } else {
-            return -EPIPE;
-        }
-        return 0;
-    }
-    return -EPIPE;
 }
 
 void UsbfsDevice::Complete(FileKey file, std::uint64_t id, int status, const std::uint8_t* data,
@@ -607,24 +493,6 @@ void UsbfsDevice::UnplugLocked(Actions& after) {
         file.claimed = false;
     }
     NotifyReapable();
-}
-
-bool UsbfsDevice::Unplug() {
-    Actions after;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (!present_) {
-            return false;
-        }
-        UnplugLocked(after);
-    }
-    Run(after);
-    return true;
-}
-
-bool UsbfsDevice::Present() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return present_;
 }
 
 UsbfsDevice::Driver UsbfsDevice::BoundDriver() const {

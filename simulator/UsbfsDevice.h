@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "simulator/BusDevice.h"
 #include "simulator/PrinterModel.h"
 #include "simulator/Scheduler.h"
 
@@ -38,7 +39,7 @@ namespace simulator {
 // caller's thread or the scheduler's, never with the device's lock held (except onReapable), but
 // possibly inside a request that changes the binding: a hook must not make such a request.
 // Errors are -errno.
-class UsbfsDevice {
+class UsbfsDevice : public BusDevice {
 public:
     using FileKey = const void*;
     enum class Driver { kNone, kUsblp, kUsbfs };
@@ -109,9 +110,6 @@ public:
     void Reap(FileKey file, bool wait, ReapDone done);
     int Discard(FileKey file, std::uint64_t address);
 
-    // The device leaves the bus. False when it had left already.
-    bool Unplug();
-    bool Present() const;
     Driver BoundDriver() const;
     // Whether an IN URB waits for the printer's answer now.
     bool InWaiting() const;
@@ -123,7 +121,10 @@ public:
     static std::vector<std::uint8_t> Descriptors(const PrinterConfig& config);
 
 private:
-    using Actions = std::vector<std::function<void()>>;
+    static constexpr std::uint8_t kOutEndpoint = 0x01;
+    static constexpr std::uint8_t kInEndpoint = 0x82;
+    static constexpr std::uint8_t kSerialIndex = 3;
+
     struct Pending {
         Urb urb;
         std::uint64_t id = 0;
@@ -135,6 +136,11 @@ private:
         ReapDone waitingReap;
     };
 
+    // GETDRIVER's name of the bound driver.
+    const char* DriverName() const { return driver_ == Driver::kUsblp ? "usblp" : "usbfs"; }
+    // The checks that open a request on an interface: -ENODEV once the device is gone, -EINVAL
+    // for a number usbfs refuses, otherInterface for one the device does not have; else 0.
+    int CheckInterface(unsigned interface, int otherInterface) const;
     // checkintf/claimintf: the file's claim on interface 0, taken now if need be.
     int ClaimLocked(FileKey file);
     void Unbind(Actions& after);
@@ -144,9 +150,8 @@ private:
     int Control(FileKey file, const Urb& urb, std::vector<std::uint8_t>& answer);
     void AnswerIn(FileKey file, std::uint64_t id, Actions& after);
     void AnswerWaitingIns(Actions& after);
-    void UnplugLocked(Actions& after);
+    void UnplugLocked(Actions& after) override;
     void NotifyReapable();
-    static void Run(Actions& after);
 
     PrinterModel& model_;
     Scheduler& scheduler_;
@@ -155,8 +160,6 @@ private:
 
     // Serialises the requests that change the binding, across the host's hooks they call.
     std::mutex bindMutex_;
-    mutable std::mutex mutex_;
-    bool present_ = true;
     Driver driver_;
     FileKey claimant_ = nullptr;
     std::map<FileKey, File> files_;

@@ -41,23 +41,18 @@ T* As(UMockdevIoctlData* data) {
 
 UsbfsNodeHandler::UsbfsNodeHandler(std::string devnode, std::vector<std::uint8_t> descriptors,
                                    int devnum)
-    : devnode_(std::move(devnode)), descriptors_(std::move(descriptors)), devnum_(devnum) {}
+    : UmockdevNodeHandler(std::move(devnode)),
+      descriptors_(std::move(descriptors)),
+      devnum_(devnum) {}
 
 UsbfsNodeHandler::~UsbfsNodeHandler() {
     Retire();
-    for (UMockdevIoctlClient* client : clients_) {
-        g_signal_handlers_disconnect_by_data(client, this);
-        g_object_unref(client);
-    }
-    if (handler_ != nullptr) {
-        g_object_unref(handler_);
-    }
 }
 
 bool UsbfsNodeHandler::Attach(UMockdevTestbed* testbed, UsbfsDevice& device, std::string& error) {
     device_ = &device;
     // umockdev makes a USB device's node a plain file; a terminal of our own takes its place.
-    const std::string node = umockdev_testbed_get_root_dir(testbed) + devnode_;
+    const std::string node = umockdev_testbed_get_root_dir(testbed) + node_;
     char name[64] = {};
     master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0 ||
@@ -73,19 +68,10 @@ bool UsbfsNodeHandler::Attach(UMockdevTestbed* testbed, UsbfsDevice& device, std
         tcsetattr(terminal_, TCSANOW, &raw);
     }
     SetReapable(false);
-    handler_ = umockdev_ioctl_base_new();
-    g_signal_connect(handler_, "handle-ioctl", G_CALLBACK(OnIoctl), this);
-    g_signal_connect(handler_, "handle-read", G_CALLBACK(OnRead), this);
-    g_signal_connect(handler_, "handle-write", G_CALLBACK(OnWrite), this);
-    g_signal_connect(handler_, "client-connected", G_CALLBACK(OnClientConnected), this);
-    GError* failure = nullptr;
-    if (!umockdev_testbed_attach_ioctl(testbed, devnode_.c_str(), handler_, &failure)) {
-        error = failure != nullptr ? failure->message : "cannot attach the usbfs handler";
-        g_clear_error(&failure);
-        return false;
-    }
-    attached_ = true;
-    return true;
+    return AttachHandler(testbed,
+                         {G_CALLBACK(OnIoctl), G_CALLBACK(OnRead), G_CALLBACK(OnWrite),
+                          G_CALLBACK(OnClientConnected), this},
+                         "usbfs handler", error);
 }
 
 void UsbfsNodeHandler::Retire() {
@@ -99,13 +85,6 @@ void UsbfsNodeHandler::Retire() {
     if (master_ >= 0) {
         close(master_);
         master_ = -1;
-    }
-}
-
-void UsbfsNodeHandler::Detach(UMockdevTestbed* testbed) {
-    if (attached_) {
-        umockdev_testbed_detach_ioctl(testbed, devnode_.c_str(), nullptr);
-        attached_ = false;
     }
 }
 
@@ -139,11 +118,7 @@ void UsbfsNodeHandler::OnClientConnected(UMockdevIoctlBase*, UMockdevIoctlClient
                                          gpointer data) {
     const Busy busy(data);
     auto* self = static_cast<UsbfsNodeHandler*>(data);
-    {
-        std::lock_guard<std::mutex> lock(self->mutex_);
-        self->clients_.insert(static_cast<UMockdevIoctlClient*>(g_object_ref(client)));
-    }
-    g_signal_connect(client, "notify::connected", G_CALLBACK(OnClientNotify), self);
+    self->KeepClient(client, G_CALLBACK(OnClientNotify));
     self->device_->Open(client);
 }
 

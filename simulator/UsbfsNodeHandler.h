@@ -1,7 +1,5 @@
 #pragma once
 
-#include <umockdev.h>
-
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -11,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "simulator/UmockdevNodeHandler.h"
 #include "simulator/UsbfsDevice.h"
 
 namespace simulator {
@@ -29,25 +28,22 @@ namespace simulator {
 // Created and attached by the host under its lock; the ioctls arrive on umockdev's thread and
 // may complete later on the scheduler's. Lives as long as the host: descriptors still open on a
 // node that left the bus keep reaching it.
-class UsbfsNodeHandler {
+class UsbfsNodeHandler : public UmockdevNodeHandler {
 public:
     UsbfsNodeHandler(std::string devnode, std::vector<std::uint8_t> descriptors, int devnum);
     ~UsbfsNodeHandler();
-    UsbfsNodeHandler(const UsbfsNodeHandler&) = delete;
-    UsbfsNodeHandler& operator=(const UsbfsNodeHandler&) = delete;
 
     // Attaches to the testbed's node (which must exist) with the device that answers it.
     bool Attach(UMockdevTestbed* testbed, UsbfsDevice& device, std::string& error);
     // The node left the bus: the handler stays attached (late requests fail with ENODEV), the
     // terminal is hung up.
     void Retire();
-    void Detach(UMockdevTestbed* testbed);
     // Waits until no handler of this node runs on umockdev's thread: a client that died in the
     // middle of a request leaves that thread finishing it while the host is torn down.
     void WaitIdle() const;
     // UsbfsDevice::Hooks::onReapable.
     void SetReapable(bool reapable);
-    const std::string& Devnode() const { return devnode_; }
+    const std::string& Devnode() const { return node_; }
 
 private:
     static gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data);
@@ -62,17 +58,12 @@ private:
     int SubmitUrb(UMockdevIoctlClient* client, UMockdevIoctlData* arg);
     void ReapUrb(UMockdevIoctlClient* client, UMockdevIoctlData* arg, bool wait);
 
-    const std::string devnode_;
     const std::vector<std::uint8_t> descriptors_;
     const int devnum_;
     UsbfsDevice* device_ = nullptr;
-    UMockdevIoctlBase* handler_ = nullptr;
-    bool attached_ = false;
-    std::mutex mutex_;
     int master_ = -1;                                   // guarded by mutex_
     int terminal_ = -1;                                 // the node's slave end; guarded by mutex_
     std::map<UMockdevIoctlClient*, std::size_t> read_;  // read() offsets; guarded by mutex_
-    std::set<UMockdevIoctlClient*> clients_;            // referenced until destruction
     std::atomic<int> busy_{0};
 };
 

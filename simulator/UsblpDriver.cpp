@@ -26,12 +26,6 @@ UsblpDriver::UsblpDriver(PrinterModel& model, Scheduler& scheduler, std::functio
 
 UsblpDriver::~UsblpDriver() = default;
 
-void UsblpDriver::Run(Actions& after) {
-    for (auto& action : after) {
-        action();
-    }
-}
-
 void UsblpDriver::Connect(ClientKey client) {
     Actions after;
     {
@@ -293,27 +287,9 @@ void UsblpDriver::UnplugLocked(Actions& after) {
     }
 }
 
-bool UsblpDriver::Unplug() {
-    Actions after;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (!present_) {
-            return false;
-        }
-        UnplugLocked(after);
-    }
-    Run(after);
-    return true;
-}
-
 bool UsblpDriver::ReadWaiting() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return readPending_;
-}
-
-bool UsblpDriver::Present() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return present_;
 }
 
 }  // namespace simulator

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <vector>
 
+#include "simulator/BusDevice.h"
 #include "simulator/PrinterModel.h"
 #include "simulator/Scheduler.h"
 
@@ -31,7 +32,7 @@ namespace simulator {
 //
 // Clients are the open descriptors, known by an opaque key. Thread-safe; completions run on the
 // caller's thread or the scheduler's, never with the driver's lock held. Errors are -errno.
-class UsblpDriver {
+class UsblpDriver : public BusDevice {
 public:
     using ClientKey = const void*;
     // Called exactly once per request with the count moved or -errno.
@@ -58,15 +59,11 @@ public:
     // LPIOC_GET_DEVICE_ID(size) into buffer; 0 or -errno.
     int DeviceId(ClientKey client, std::uint8_t* buffer, std::size_t size);
 
-    // The printer leaves the bus. Requests in flight fail with ENODEV; onVanish is not called.
-    // False when it had left already.
-    bool Unplug();
-    bool Present() const;
+    // Unplug: requests in flight fail with ENODEV; onVanish is not called.
     // Whether a read waits for the printer's answer now.
     bool ReadWaiting() const;
 
 private:
-    using Actions = std::vector<std::function<void()>>;
     struct ClientState {
         int error = 0;  // the open's verdict
         bool nonBlocking = false;
@@ -82,16 +79,13 @@ private:
     void AnswerIn(Actions& after);
     void CompleteIn(const InAnswer& answer, Actions& after);
     void ServeRead(PendingRead read, Actions& after);
-    void UnplugLocked(Actions& after);
-    static void Run(Actions& after);
+    void UnplugLocked(Actions& after) override;
 
     PrinterModel& model_;
     Scheduler& scheduler_;
     const std::function<void()> onVanish_;
     const std::function<void()> onRestart_;
 
-    mutable std::mutex mutex_;
-    bool present_ = true;
     std::map<ClientKey, ClientState> clients_;
     ClientKey user_ = nullptr;  // the descriptor that has the node open
     // Bumped whenever a queued IN transfer is dropped, so that a late answer is discarded.

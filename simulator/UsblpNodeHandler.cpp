@@ -30,40 +30,13 @@ UsblpDriver::Completion Later(UMockdevIoctlClient* client) {
 }  // namespace
 
 UsblpNodeHandler::UsblpNodeHandler(std::string devicePath, UsblpDriver& driver)
-    : devicePath_(std::move(devicePath)), driver_(&driver) {}
-
-UsblpNodeHandler::~UsblpNodeHandler() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (UMockdevIoctlClient* client : clients_) {
-        g_signal_handlers_disconnect_by_data(client, this);
-        g_object_unref(client);
-    }
-    if (handler_ != nullptr) {
-        g_object_unref(handler_);
-    }
-}
+    : UmockdevNodeHandler(std::move(devicePath)), driver_(&driver) {}
 
 bool UsblpNodeHandler::Attach(UMockdevTestbed* testbed, std::string& error) {
-    handler_ = umockdev_ioctl_base_new();
-    g_signal_connect(handler_, "handle-ioctl", G_CALLBACK(OnIoctl), this);
-    g_signal_connect(handler_, "handle-read", G_CALLBACK(OnRead), this);
-    g_signal_connect(handler_, "handle-write", G_CALLBACK(OnWrite), this);
-    g_signal_connect(handler_, "client-connected", G_CALLBACK(OnClientConnected), this);
-    GError* failure = nullptr;
-    if (!umockdev_testbed_attach_ioctl(testbed, devicePath_.c_str(), handler_, &failure)) {
-        error = failure != nullptr ? failure->message : "cannot attach the handler";
-        g_clear_error(&failure);
-        return false;
-    }
-    attached_ = true;
-    return true;
-}
-
-void UsblpNodeHandler::Detach(UMockdevTestbed* testbed) {
-    if (attached_) {
-        umockdev_testbed_detach_ioctl(testbed, devicePath_.c_str(), nullptr);
-        attached_ = false;
-    }
+    return AttachHandler(testbed,
+                         {G_CALLBACK(OnIoctl), G_CALLBACK(OnRead), G_CALLBACK(OnWrite),
+                          G_CALLBACK(OnClientConnected), this},
+                         "handler", error);
 }
 
 // Handlers run on umockdev's thread. Reads and writes may complete later, from another thread.
@@ -112,20 +85,24 @@ gboolean UsblpNodeHandler::OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* clie
     return TRUE;
 }
 
-gboolean UsblpNodeHandler::OnRead(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data) {
-    auto* binding = static_cast<UsblpNodeHandler*>(data);
+template <typename Buffer>
+gboolean UsblpNodeHandler::Transfer(UMockdevIoctlClient* client, gpointer data,
+                                    void (UsblpDriver::*method)(UsblpDriver::ClientKey, Buffer,
+                                                                std::size_t,
+                                                                UsblpDriver::Completion)) {
     UMockdevIoctlData* buffer = umockdev_ioctl_client_get_arg(client);
-    binding->driver_->Read(client, buffer->data,
-                           static_cast<std::size_t>(std::max(buffer->data_len, 0)), Later(client));
+    (static_cast<UsblpNodeHandler*>(data)->driver_->*method)(
+        client, buffer->data, static_cast<std::size_t>(std::max(buffer->data_len, 0)),
+        Later(client));
     return TRUE;
 }
 
+gboolean UsblpNodeHandler::OnRead(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data) {
+    return Transfer(client, data, &UsblpDriver::Read);
+}
+
 gboolean UsblpNodeHandler::OnWrite(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data) {
-    auto* binding = static_cast<UsblpNodeHandler*>(data);
-    UMockdevIoctlData* buffer = umockdev_ioctl_client_get_arg(client);
-    binding->driver_->Write(client, buffer->data,
-                            static_cast<std::size_t>(std::max(buffer->data_len, 0)), Later(client));
-    return TRUE;
+    return Transfer(client, data, &UsblpDriver::Write);
 }
 
 void UsblpNodeHandler::OnClientNotify(GObject* object, GParamSpec*, gpointer data) {
@@ -138,11 +115,7 @@ void UsblpNodeHandler::OnClientNotify(GObject* object, GParamSpec*, gpointer dat
 void UsblpNodeHandler::OnClientConnected(UMockdevIoctlBase*, UMockdevIoctlClient* client,
                                          gpointer data) {
     auto* binding = static_cast<UsblpNodeHandler*>(data);
-    {
-        std::lock_guard<std::mutex> lock(binding->mutex_);
-        binding->clients_.insert(static_cast<UMockdevIoctlClient*>(g_object_ref(client)));
-    }
-    g_signal_connect(client, "notify::connected", G_CALLBACK(OnClientNotify), binding);
+    binding->KeepClient(client, G_CALLBACK(OnClientNotify));
     binding->driver_->Connect(client);
 }
 

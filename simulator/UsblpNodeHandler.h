@@ -1,11 +1,8 @@
 #pragma once
 
-#include <umockdev.h>
-
-#include <mutex>
-#include <set>
 #include <string>
 
+#include "simulator/UmockdevNodeHandler.h"
 #include "simulator/UsblpDriver.h"
 
 namespace simulator {
@@ -17,15 +14,11 @@ namespace simulator {
 //
 // Created and attached by the host under its lock; the requests arrive on umockdev's thread and
 // reads and writes may complete later on another. Lives as long as the host.
-class UsblpNodeHandler {
+class UsblpNodeHandler : public UmockdevNodeHandler {
 public:
     UsblpNodeHandler(std::string devicePath, UsblpDriver& driver);
-    ~UsblpNodeHandler();
-    UsblpNodeHandler(const UsblpNodeHandler&) = delete;
-    UsblpNodeHandler& operator=(const UsblpNodeHandler&) = delete;
 
     bool Attach(UMockdevTestbed* testbed, std::string& error);
-    void Detach(UMockdevTestbed* testbed);
 
 private:
     static gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data);
@@ -33,13 +26,13 @@ private:
     static gboolean OnWrite(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data);
     static void OnClientConnected(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data);
     static void OnClientNotify(GObject* object, GParamSpec*, gpointer data);
+    // A read or a write, passed to the driver with the client's buffer.
+    template <typename Buffer>
+    static gboolean Transfer(UMockdevIoctlClient* client, gpointer data,
+                             void (UsblpDriver::*method)(UsblpDriver::ClientKey, Buffer,
+                                                         std::size_t, UsblpDriver::Completion));
 
-    const std::string devicePath_;
     UsblpDriver* const driver_;
-    UMockdevIoctlBase* handler_ = nullptr;
-    bool attached_ = false;
-    std::mutex mutex_;
-    std::set<UMockdevIoctlClient*> clients_;  // referenced until destruction; guarded by mutex_
 };
 
 }  // namespace simulator

@@ -170,7 +170,7 @@ bool AttachedPrinter::SendCommand(std::uint32_t word0, std::uint32_t word1, std:
     if (printer_ == nullptr) {
         return false;
     }
-    std::uint8_t command[12];
+    std::uint8_t command[kCommandSize];
     PutWord(command, word0);
     PutWord(command + 4, word1);
     PutWord(command + 8, word2);

@@ -6,14 +6,8 @@
 
 #include "device/IdentifiedPrinter.h"
 #include "device/PrinterPort.h"
+#include "device/PrinterProtocol.h"
 #include "updater/PrinterStatusRecord.h"
-
-// First words of the 12-byte update commands (three little-endian 32-bit words each).
-constexpr std::uint32_t kStartCommand = 0x38;
-constexpr std::uint32_t kImageInfoCommand = 0x138;
-constexpr std::uint32_t kDataHeaderCommand = 0x238;
-constexpr std::uint32_t kEndCommand = 0x1038;
-constexpr std::uint32_t kImageInfoWord = 0x00100000;
 
 // One identified printer with its open port; every printer request of the application goes
 // through it. Requests are synchronous, return false on failure and never throw; each fails

@@ -2,10 +2,12 @@
 
 #include <cstdint>
 
+#include "device/PrinterProtocol.h"
+
 // What one 12-byte status read returned. Only the status word (bytes 0-3, signed little-endian)
 // and the acknowledged stage (byte 8) mean anything to the update.
 struct PrinterStatusRecord {
-    static constexpr std::uint32_t kSize = 12;
+    static constexpr std::uint32_t kSize = kStatusRecordSize;
 
     std::uint8_t bytes[kSize] = {};
     std::uint32_t length = 0;  // bytes the read delivered
@@ -17,9 +19,5 @@ struct PrinterStatusRecord {
                                          static_cast<std::uint32_t>(bytes[2]) << 16 |
                                          static_cast<std::uint32_t>(bytes[3]) << 24);
     }
-    std::uint8_t Stage() const { return bytes[8]; }
+    std::uint8_t Stage() const { return bytes[kStatusStageByte]; }
 };
-
-constexpr std::int32_t kStatusStageDone = -255;
-constexpr std::int32_t kStatusIdle = -253;
-constexpr std::int32_t kStatusBusy = -252;

@@ -47,7 +47,7 @@ int UpdaterApp::Run() {
     if (directory.isEmpty()) {
         directory = QString::fromStdWString(platform::GetModuleDirectory());
     }
-    if (!directory.isEmpty() && !directory.endsWith(QLatin1Char('/'))) {
+    if (!directory.endsWith(QLatin1Char('/'))) {
         directory += QLatin1Char('/');
     }
     QtResourceModule module;

@@ -1,12 +1,8 @@
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <sys/stat.h>
 
 #include <clocale>
-#include <fstream>
 #include <string>
 
-#include "platform/AsciiFolder.h"
 #include "platform/ModulePath.h"
 
 // Paths are UTF-8 whatever the locale; the tests run in the "C" locale, in which the C
@@ -49,26 +45,4 @@ TEST(ModulePath, PathsConvertAsUtf8AndAnyBytesRoundTrip) {
           std::wstring(1, wchar_t(0xDC7F)), std::wstring(1, wchar_t(0x110000))}) {
         EXPECT_FALSE(platform::WideToNarrow(refused, narrow)) << std::hex << refused.back();
     }
-}
-
-TEST(ModulePath, AsciiFolderNamesANonAsciiFolderForLocaleBoundLibraries) {
-    std::string root = ::testing::TempDir() + "module-path-XXXXXX";
-    ASSERT_NE(mkdtemp(&root[0]), nullptr);
-    const std::string folder = root +
-                               "/Pr\xc3\xbc"
-                               "fung";
-    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
-    std::ofstream(folder + "/Wend.xml") << "found";
-    std::wstring wide;
-    ASSERT_TRUE(platform::NarrowToWide(folder + "/", wide));
-
-    const platform::AsciiFolder ascii(wide);
-    std::string aliased;
-    ASSERT_TRUE(platform::WideToLocale(ascii.Path() + L"Wend.xml", aliased));
-    std::string text;
-    std::ifstream(aliased) >> text;
-    EXPECT_EQ(text, "found") << aliased;
-
-    ASSERT_TRUE(platform::NarrowToWide(root, wide));
-    EXPECT_EQ(platform::AsciiFolder(wide).Path(), wide);
 }

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -50,6 +51,15 @@ TEST(EnumerateUsbPrinterPaths, ListsPrinterInterfacesOnlyInUdevOrderThroughEachT
     for (const PrinterTransport transport : {PrinterTransport::kLibusb, PrinterTransport::kAuto}) {
         EXPECT_EQ(PathsThrough(transport), (std::vector<std::wstring>{secondUsbfs, firstUsbfs}));
     }
+    // access(2) asks for the real user, which may give up root for a moment: one who may not
+    // open the usbfs nodes gets usblp's nodes through auto, unless libusb is chosen outright.
+    ASSERT_EQ(setresuid(65534, 0, 0), 0);
+    const std::vector<std::wstring> autoAsUser = PathsThrough(PrinterTransport::kAuto);
+    const std::vector<std::wstring> libusbAsUser = PathsThrough(PrinterTransport::kLibusb);
+    ASSERT_EQ(setresuid(0, 0, 0), 0);
+    EXPECT_EQ(autoAsUser, (std::vector<std::wstring>{Wide(second), Wide(first)}));
+    EXPECT_EQ(libusbAsUser, (std::vector<std::wstring>{secondUsbfs, firstUsbfs}));
+
     std::vector<platform::UsbPrinterInterface> printers;
     ASSERT_TRUE(platform::ListUsbPrinterInterfaces(printers));
     ASSERT_EQ(printers.size(), 2u);

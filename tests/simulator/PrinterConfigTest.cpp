@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <tuple>
+#include <vector>
 
 namespace simulator {
 namespace {
@@ -19,7 +20,7 @@ TEST(PrinterConfigTest, ParsesAFullScenarioAndFillsDefaults) {
                     {"kind": "short-write", "atDataByte": 10},
                     {"kind": "disconnect", "atDataByte": 0},
                     {"kind": "status-read-error", "afterReads": 3},
-                    {"kind": "stall-read", "ms": 200, "atRead": 4},
+                    {"kind": "stall-read", "ms": 600000, "atRead": 4},
                     {"kind": "idle-only"}, {"kind": "busy-forever"},
                     {"kind": "no-device-id"}, {"kind": "held"},
                     {"kind": "stall-write", "atDataByte": 7, "unplugAfterMs": 300},
@@ -39,24 +40,16 @@ TEST(PrinterConfigTest, ParsesAFullScenarioAndFillsDefaults) {
                               first.lengthPrefix),
               std::make_tuple(0x04B8, 0x0202, "A1", 2u, LengthPrefix::kLittle));
     ASSERT_EQ(first.faults.size(), 16u);
-    EXPECT_EQ(first.faults[0].kind, FaultKind::kNoAck);
-    EXPECT_EQ(first.faults[0].stage, 2);
-    EXPECT_EQ(first.faults[1].reportedStage, 7);
-    EXPECT_EQ(first.faults[2].command, "ImageInfoCommand");
-    EXPECT_EQ(first.faults[2].atDataByte, -1);
-    EXPECT_EQ(first.faults[3].atDataByte, 5000);
-    EXPECT_EQ(first.faults[3].error, 32);
-    EXPECT_EQ(first.faults[5].kind, FaultKind::kDisconnect);
-    EXPECT_EQ(first.faults[6].afterReads, 3u);
-    EXPECT_EQ(first.faults[7].ms, 200u);
-    EXPECT_EQ(first.faults[7].atRead, 4u);
-    EXPECT_EQ(first.faults[11].kind, FaultKind::kHeld);
-    EXPECT_STREQ(FaultKindName(first.faults[10].kind), "no-device-id");
-    EXPECT_EQ(
-        std::make_tuple(first.faults[12].atDataByte, first.faults[12].unplugAfterMs,
-                        first.faults[13].atRead, first.faults[13].bytes, first.faults[14].kind,
-                        first.faults[14].atRead, first.faults[15].atRead),
-        std::make_tuple(7, 300u, 2u, 3u, FaultKind::kDoubleRecord, 1u, 5u));
+    const std::vector<Fault>& f = first.faults;
+    EXPECT_EQ(std::make_tuple(f[0].kind, f[0].stage, f[1].reportedStage, f[2].command,
+                              f[2].atDataByte, f[3].atDataByte, f[3].error, f[5].kind,
+                              f[6].afterReads, f[7].ms, f[7].atRead, f[11].kind),
+              std::make_tuple(FaultKind::kNoAck, 2, 7, "ImageInfoCommand", -1, 5000, 32,
+                              FaultKind::kDisconnect, 3u, 600000u, 4u, FaultKind::kHeld));
+    EXPECT_STREQ(FaultKindName(f[10].kind), "no-device-id");
+    EXPECT_EQ(std::make_tuple(f[12].atDataByte, f[12].unplugAfterMs, f[13].atRead, f[13].bytes,
+                              f[14].kind, f[14].atRead, f[15].atRead),
+              std::make_tuple(7, 300u, 2u, 3u, FaultKind::kDoubleRecord, 1u, 5u));
     EXPECT_EQ(first.answers, Answers::kAtOnce);
     EXPECT_EQ(first.restart, PrinterConfig::Restart::kUnset);
 
@@ -83,6 +76,10 @@ std::string OneFault(const std::string& fault) {
 }
 
 TEST(PrinterConfigTest, RefusesUnusableScenariosWithAMessageNamingThePlace) {
+    std::string seventeen = R"({"deviceId": ""})";
+    for (int i = 1; i < 17; ++i) {
+        seventeen += R"(, {"deviceId": ""})";
+    }
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"{", "not valid JSON"},
         {"[]", "\"printers\""},
@@ -92,16 +89,7 @@ TEST(PrinterConfigTest, RefusesUnusableScenariosWithAMessageNamingThePlace) {
         {R"({"printers": [{"deviceId": ")" + std::string(4097, 'x') + R"("}]})",
          "printers[0].deviceId"},
         {R"({"printers": [{"deviceIdHex": "4d4"}]})", "hex digit pairs"},
-        {R"({"printers": [)" +
-             [] {
-                 std::string list;
-                 for (int i = 0; i < 17; ++i) {
-                     list += std::string(i ? "," : "") + R"({"deviceId": ""})";
-                 }
-                 return list;
-             }() +
-             "]}",
-         "16 minors"},
+        {R"({"printers": [)" + seventeen + "]}", "16 minors"},
         {OnePrinter(R"(, "answers": "sometimes")"), "\"answers\""},
         {OnePrinter(R"(, "restart": {"returns": "later"})"), "\"returns\""},
         {OnePrinter(R"(, "lengthPrefix": 65536)"), "\"lengthPrefix\""},
@@ -127,6 +115,7 @@ TEST(PrinterConfigTest, RefusesUnusableScenariosWithAMessageNamingThePlace) {
         {OneFault(R"({"kind": "disconnect", "atDataByte": -4})"), "\"atDataByte\""},
         {OneFault(R"({"kind": "stall-read"})"), "\"ms\" is missing"},
         {OneFault(R"({"kind": "stall-read", "ms": 5, "atRead": 0})"), "\"atRead\""},
+        {OneFault(R"({"kind": "stall-read", "ms": 600001})"), "\"ms\" must be between"},
         {OneFault(R"({"kind": "held", "ms": 5})"), "(held): unknown key \"ms\""},
         {OneFault(R"({"kind": "short-record", "bytes": 12})"), "\"bytes\""},
         {OneFault(R"({"kind": "stall-write"})"), "\"atDataByte\" is missing"},

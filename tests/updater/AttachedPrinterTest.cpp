@@ -56,12 +56,9 @@ TEST(AttachedPrinter, IdentityQueriesFollowTheDeviceIdAndDescription) {
     EXPECT_EQ(platform::GetLastError(), platform::kErrorInvalidParameter);
 }
 
-// The head named by PHD:, or the description's default head when PHD: is absent or empty; values
-// are cut to 255 bytes by the parse, so a long PHD: names no head and a long VER: still reads.
+// The head named by PHD:, or the description's default head when PHD: is absent or empty.
 TEST(AttachedPrinter, HeadAndVersionFallbacks) {
     simulator::UmockdevPrinterHost host;
-    const std::string longHead(300, 'H');
-    const std::string longVersion(400, '7');
     const struct {
         const char* name;
         std::string deviceId;
@@ -70,12 +67,8 @@ TEST(AttachedPrinter, HeadAndVersionFallbacks) {
     } cases[] = {
         {"PHD absent", "VER:1.0;", true, "5001|Test 1|1.0|TH1|bin,fw,|000"},
         {"PHD empty", "VER:1.0;PHD:;", true, "5001|Test 1|1.0|TH1|bin,fw,|000"},
-        {"PHD too long", "VER:1.0;PHD:" + longHead + ";", true,
-         "5001|Test 1|1.0|" + longHead.substr(0, 255) + "|?|000"},
         {"PHD names no head", "VER:1.0;PHD:ZZ;", true, "5001|Test 1|1.0|ZZ|?|000"},
         {"no default head", "VER:1.0;", false, "5001|Test 1|1.0|?|?|000"},
-        {"VER of 400 bytes", "VER:" + longVersion + ";", true,
-         "5001|Test 1|" + longVersion.substr(0, 255) + "|TH1|bin,fw,|000"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -122,18 +115,4 @@ TEST(AttachedPrinter, CommandsAreThreeLittleEndianWords) {
         {"name": "EndCommand", "words": [4152, 0, 0]}])");
     EXPECT_EQ(transcript["commands"], expected);
     EXPECT_EQ(transcript["dataWrites"], nlohmann::json::array({3}));
-
-    // A fresh printer answers idle; the stage byte follows an acknowledgement.
-    PrinterStatusRecord status;
-    ASSERT_TRUE(printer->ReadStatus(status));
-    EXPECT_TRUE(status.IsComplete());
-    EXPECT_EQ(status.Status(), kStatusIdle);
-    EXPECT_TRUE(printer->SendStart());
-    if (!transport_test::Libusb()) {
-        ASSERT_TRUE(printer->ReadStatus(status));
-        EXPECT_EQ(status.Status(), kStatusIdle) << "queued by usblp before the command";
-    }
-    ASSERT_TRUE(printer->ReadStatus(status));
-    EXPECT_EQ(status.Status(), kStatusStageDone);
-    EXPECT_EQ(status.Stage(), 1);
 }

@@ -48,31 +48,6 @@ std::wstring VersionText(const FirmwareImage& image) {
 
 }  // namespace
 
-TEST_F(FirmwareImageFiles, CrcTrailerIsCheckedOnlyWhenAsked) {
-    const std::vector<std::uint8_t> good =
-        WithTrailer({0x05, 0x01, 0x03, 0x00, 0x10, 0x20, 0x30, 0x40, 0x50, 0x60, 0x70, 0x80, 0x90,
-                     0xA0, 0xB0, 0xC0, 0xD0, 0xE0, 0xF0});
-    FirmwareImage image;
-    EXPECT_TRUE(image.Load(Write("good.bin", good), true));
-
-    for (std::size_t flip = 0; flip < good.size() - 2; ++flip) {
-        std::vector<std::uint8_t> bad = good;
-        bad[flip] ^= 0x01;
-        const std::wstring path = Write("bad" + std::to_string(flip) + ".bin", bad);
-        FirmwareImage checked;
-        platform::SetLastError(0);
-        EXPECT_FALSE(checked.Load(path, true)) << flip;
-        EXPECT_EQ(platform::GetLastError(), platform::kErrorInvalidData);
-        FirmwareImage unchecked;
-        EXPECT_TRUE(unchecked.Load(path, false)) << flip;
-    }
-
-    // The trailer itself is low byte first.
-    std::vector<std::uint8_t> swapped = good;
-    std::swap(swapped[swapped.size() - 1], swapped[swapped.size() - 2]);
-    EXPECT_FALSE(image.Load(Write("swapped.bin", swapped), true));
-}
-
 TEST_F(FirmwareImageFiles, VersionPrefixDecodesHighBytesWithSign) {
     const struct {
         std::vector<std::uint8_t> prefix;
@@ -111,8 +86,11 @@ TEST_F(FirmwareImageFiles, FailedLoadsKeepThePreviousImageAndSetLastError) {
     EXPECT_FALSE(image.GetVersion(version));
     EXPECT_FALSE(image.GetTitle(text));
 
-    const std::wstring first = Write("first.bin", WithTrailer({0x02, 0x03, 0x04, 0x05}));
+    const std::vector<std::uint8_t> firstBytes = WithTrailer({0x02, 0x03, 0x04, 0x05});
+    const std::wstring first = Write("first.bin", firstBytes);
     ASSERT_TRUE(image.Load(first, true));
+    std::vector<std::uint8_t> swapped = firstBytes;  // the trailer is low byte first
+    std::swap(swapped[4], swapped[5]);
 
     const std::wstring shortFile = Write("short.bin", {1, 2, 3, 4, 5});
     const std::wstring badCrc = Write("badcrc.bin", {1, 2, 3, 4, 5, 6, 7});
@@ -121,9 +99,11 @@ TEST_F(FirmwareImageFiles, FailedLoadsKeepThePreviousImageAndSetLastError) {
         std::uint32_t error;
     } failures[] = {
         {L"", platform::kErrorInvalidParameter},
+        {std::wstring(1, wchar_t(0xD800)), platform::kErrorInvalidParameter},  // no file name
         {shortFile, platform::kErrorInvalidData},
         {Write("empty.bin", {}), platform::kErrorInvalidData},
         {badCrc, platform::kErrorInvalidData},
+        {Write("swapped.bin", swapped), platform::kErrorInvalidData},
         {std::wstring(dir_.begin(), dir_.end()) + L"/missing.bin", ENOENT},
     };
     for (const auto& f : failures) {
@@ -166,13 +146,14 @@ TEST_F(FirmwareImageFiles, NotNewerComparesUnsignedWithMissingPartsZero) {
     EXPECT_FALSE(image.IsNotNewerThan("9.9.9.9"));  // nothing loaded
     ASSERT_TRUE(image.Load(Write("a.bin", {0x05, 0x01, 0x03, 0x00, 0, 0}), false));  // 1.5.0.3
     EXPECT_FALSE(image.IsNotNewerThan(nullptr));
+    // "-1" is the largest unsigned value.
     const struct {
         const char* printer;
         bool notNewer;
     } cases[] = {
-        {"1.5.0.3", true}, {"1.5.0.4", true},  {"1.5.0.2", false}, {"1.6", true},
-        {"1.5", false},    {"2.1", true},      {"1", false},       {"", false},
-        {"junk", false},   {"-1.0.0.0", true},  // -1 is the largest unsigned value
+        {"1.5.0.3", true}, {"1.5.0.4", true}, {"1.5.1.0", true},  {"1.5.0.2", false},
+        {"1.6", true},     {"1.5", false},    {"2.1", true},      {"1", false},
+        {"", false},       {"junk", false},   {"-1.0.0.0", true},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(image.IsNotNewerThan(c.printer), c.notNewer) << c.printer;
@@ -203,11 +184,9 @@ TEST(FirmwareImageNames, NameMustStartWithPrefixAndEndWithExtension) {
                  {"RVX2_1.bin.old", "rvx2_", "bin", false},
                  {"RVX2_1.xbin", "rvx2_", "bin", false},
                  {"RVX2_1.bin.bin", "rvx2_", "bin", true},
-                 {"RVX2", "rvx2_", "bin", false},
                  {"anything.bin", "", "bin", true},
                  {".bin", "", "bin", false},
                  {"RVX2_whatever", "rvx2_", "", true},
-                 {"RVX2_", "rvx2_", "", true},
                  {"other", "rvx2_", "", false},
                  {"", "", "", true},
                  {"", "", "bin", false}};

@@ -8,6 +8,8 @@
 // otherwise, 2 on a bad command line.
 #include <libusb.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,14 +17,21 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "platform/IntegerText.h"
+
 namespace {
 
 constexpr unsigned kTimeoutMs = 5000;
 
-bool ParseHex(const char* text, std::uint16_t& value) {
-    char* end = nullptr;
-    const unsigned long parsed = std::strtoul(text, &end, 16);
-    if (end == text || *end != '\0' || parsed > 0xFFFF) {
+// Hex digits, with or without 0x, for a 16-bit id.
+bool ParseHex(const std::string& text, std::uint16_t& value) {
+    const std::size_t digits =
+        text.compare(0, 2, "0x") == 0 || text.compare(0, 2, "0X") == 0 ? 2 : 0;
+    std::int32_t parsed = 0;
+    const bool hex =
+        text.size() > digits && std::all_of(text.begin() + digits, text.end(),
+                                            [](unsigned char c) { return std::isxdigit(c) != 0; });
+    if (!hex || !platform::ParseIntegerText(text, parsed, 16) || parsed > 0xFFFF) {
         return false;
     }
     value = static_cast<std::uint16_t>(parsed);
