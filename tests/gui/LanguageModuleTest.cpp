@@ -52,32 +52,10 @@ TEST(LanguageModuleTest, LocaleNamesBecomeWindowsLanguageIds) {
     }
 }
 
-class ScopedEnvironment {
-public:
-    ScopedEnvironment() {
-        for (const char* name : kNames) {
-            const char* value = getenv(name);
-            saved_.emplace_back(value != nullptr, value != nullptr ? value : "");
-            unsetenv(name);
-        }
-    }
-    ~ScopedEnvironment() {
-        for (std::size_t i = 0; i < saved_.size(); ++i) {
-            if (saved_[i].first) {
-                setenv(kNames[i], saved_[i].second.c_str(), 1);
-            } else {
-                unsetenv(kNames[i]);
-            }
-        }
-    }
-    static constexpr const char* kNames[] = {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"};
-
-private:
-    std::vector<std::pair<bool, std::string>> saved_;
-};
-
 TEST(LanguageModuleTest, TheUserLocaleFollowsTheVariablesPrecedence) {
-    ScopedEnvironment environment;
+    for (const char* name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"}) {
+        unsetenv(name);
+    }
     EXPECT_EQ(LanguageModule::UserLocaleName(), "");
     EXPECT_EQ(LanguageModule::UserDefaultLanguageId(), 0x0409);
 
