@@ -167,11 +167,9 @@ struct ParsedPath {
 
 bool ParsePath(const wchar_t* path, ParsedPath& parsed) {
     std::string narrow;
-    if (!WideToNarrow(path, narrow)) {
-        return false;
-    }
     char tail = 0;
-    if (std::sscanf(narrow.c_str(), "/dev/bus/usb/%3d/%3d:%d%c", &parsed.bus, &parsed.address,
+    if (!WideToNarrow(path, narrow) ||
+        std::sscanf(narrow.c_str(), "/dev/bus/usb/%3d/%3d:%d%c", &parsed.bus, &parsed.address,
                     &parsed.interface, &tail) != 3 ||
         parsed.interface < 0 || parsed.interface > 255) {
         return false;
