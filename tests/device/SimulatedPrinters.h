@@ -1,5 +1,7 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <string>
 
 #include "simulator/PrinterConfig.h"
@@ -13,6 +15,16 @@ inline simulator::UmockdevPrinterHost& Host() {
     return host;
 }
 
+// The port's path to a new printer through usblp or libusb.
+inline std::wstring AddPrinter(const simulator::PrinterConfig& config, bool libusb) {
+    std::string path = Host().AddPrinter(config);
+    EXPECT_FALSE(path.empty()) << Host().error();
+    if (libusb) {
+        path = Host().UsbfsPath(Host().PrinterCount() - 1) + ":0";
+    }
+    return std::wstring(path.begin(), path.end());
+}
+
 inline simulator::PrinterConfig WithId(
     const std::string& deviceId, simulator::LengthPrefix prefix = simulator::LengthPrefix::kBig) {
     simulator::PrinterConfig config;
@@ -24,9 +36,7 @@ inline simulator::PrinterConfig WithId(
 // A described printer ("MFG:Orvane;MDL:OP-A;") with one fault of the given kind.
 inline simulator::PrinterConfig WithFault(simulator::FaultKind kind) {
     simulator::PrinterConfig config = WithId("MFG:Orvane;MDL:OP-A;");
-    simulator::Fault fault;
-    fault.kind = kind;
-    config.faults.push_back(fault);
+    config.faults.emplace_back().kind = kind;
     return config;
 }
 

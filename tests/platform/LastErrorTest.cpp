@@ -1,18 +1,13 @@
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <thread>
 
 #include "platform/LastError.h"
 
-TEST(LastError, IsPerThreadAndTakesErrno) {
+TEST(LastError, IsPerThread) {
     platform::SetLastError(platform::kErrorInvalidParameter);
     std::uint32_t seenByOther = 1;
     std::thread([&] { seenByOther = platform::GetLastError(); }).join();
     EXPECT_EQ(seenByOther, 0u);
     EXPECT_EQ(platform::GetLastError(), 87u);
-
-    errno = ENOENT;
-    platform::SetLastErrorFromErrno();
-    EXPECT_EQ(platform::GetLastError(), static_cast<std::uint32_t>(ENOENT));
 }
