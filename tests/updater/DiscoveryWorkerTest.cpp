@@ -1,18 +1,10 @@
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <chrono>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <new>
-#include <set>
 #include <sstream>
-#include <thread>
 
 #include "platform/LastError.h"
 #include "platform/MessageQueue.h"
@@ -30,20 +22,32 @@ namespace {
 const char* const kKestrel200 = "MFG:Orvane;MDL:Kestrel 200;VER:1.2.0.0;";
 const char* const kHeron10 = "MFG:Orvane;MDL:Heron 10;VER:3.0.1.0;PHD:HR;";
 
+// Writes text into the pipe as its reader makes room; fails when nothing is read for a minute.
+void Feed(int fifo, const std::string& text) {
+    for (std::size_t done = 0; done < text.size();) {
+        pollfd ready{fifo, POLLOUT, 0};
+        ASSERT_EQ(poll(&ready, 1, 60000), 1) << "the worker stopped reading";
+        const ssize_t written = write(fifo, text.data() + done, text.size() - done);
+        ASSERT_GT(written, 0);
+        done += static_cast<std::size_t>(written);
+    }
+}
+
 class DiscoveryWorkerTest : public ::testing::Test {
 protected:
-    // Runs discovery once and checks that exactly one WM_PRINTERS_FOUND (1, 0) came.
-    void Discover(DiscoveryWorker& worker) {
+    void Start(DiscoveryWorker& worker) {
         ASSERT_TRUE(worker.SetWindow(&queue_));
         worker.Start();
+    }
+    // Waits for the run and checks that exactly one WM_PRINTERS_FOUND (1, 0) came.
+    void Finish(DiscoveryWorker& worker) {
         platform::Message m;
         ASSERT_TRUE(queue_.Take(m, std::chrono::seconds(120)));
-        EXPECT_EQ(m.message, WM_PRINTERS_FOUND);
-        EXPECT_EQ(m.wParam, 1u);
-        EXPECT_EQ(m.lParam, 0);
-        EXPECT_TRUE(worker.Stop(10000));
-        EXPECT_EQ(queue_.Size(), 0u);
+        EXPECT_EQ(std::tuple(m.message, m.wParam, m.lParam),
+                  std::tuple(WM_PRINTERS_FOUND, std::uintptr_t{1}, std::intptr_t{0}));
+        EXPECT_TRUE(worker.Stop(10000) && queue_.Size() == 0);
     }
+    void Discover(DiscoveryWorker& worker) { Start(worker), Finish(worker); }
 
     // "version short name reboot" for each printer found.
     static std::vector<std::string> Found(DiscoveryWorker& worker) {
@@ -62,20 +66,18 @@ protected:
 
 }  // namespace
 
-TEST_F(DiscoveryWorkerTest, NoPrinterGivesOneMessageAndAnEmptyList) {
+// With no printer, one message and an empty list; a second run releases the first run's
+// printers before finding them again.
+TEST_F(DiscoveryWorkerTest, RunsFindThePrintersOfTheirTime) {
     DiscoveryWorker worker;
-    Discover(worker);
-    EXPECT_TRUE(worker.GetPrinters().empty());
-
     platform::SetLastError(0);
     EXPECT_FALSE(worker.SetWindow(nullptr));
     EXPECT_EQ(platform::GetLastError(), platform::kErrorInvalidParameter);
-}
+    Discover(worker);
+    EXPECT_TRUE(worker.GetPrinters().empty());
 
-TEST_F(DiscoveryWorkerTest, SecondRunReleasesTheFirstRunsPrintersBeforeFindingThemAgain) {
     host_.AddPrinter(Config(kKestrel200));
     host_.AddPrinter(Config(kHeron10));
-    DiscoveryWorker worker;
     Discover(worker);
     const std::vector<std::string> first = Found(worker);
     ASSERT_EQ(first, (std::vector<std::string>{"1.2.0.0 Kestrel 200 1", "3.0.1.0 Heron 10 0"}));
@@ -103,21 +105,6 @@ TEST_F(DiscoveryWorkerTest, AnErrorEscapingTheFinderStillSendsTheMessage) {
 #endif
 }
 
-namespace {
-
-// Writes text into the pipe as its reader makes room; fails when nothing is read for a minute.
-void Feed(int fifo, const std::string& text) {
-    for (std::size_t done = 0; done < text.size();) {
-        pollfd ready{fifo, POLLOUT, 0};
-        ASSERT_EQ(poll(&ready, 1, 60000), 1) << "the worker stopped reading";
-        const ssize_t written = write(fifo, text.data() + done, text.size() - done);
-        ASSERT_GT(written, 0);
-        done += static_cast<std::size_t>(written);
-    }
-}
-
-}  // namespace
-
 // Wend.xml is a pipe that the test fills, with a long comment after the XML declaration: once
 // more than the pipe holds has gone in, the worker is inside the parse of the descriptions, with
 // the printer's port closed after reading its ID.
@@ -132,9 +119,8 @@ TEST_F(DiscoveryWorkerTest, PrinterTakenOrForcedStopWhileTheDescriptionsAreParse
         descriptions.substr(0, declarationEnd) + "<!--" + std::string(256 << 10, ' ');
     const std::string tail = "-->" + descriptions.substr(declarationEnd);
 
-    enum class Action { TakePrinter, StopByForce };
-    for (const Action action : {Action::TakePrinter, Action::StopByForce}) {
-        SCOPED_TRACE(static_cast<int>(action));
+    for (const bool takePrinter : {true, false}) {
+        SCOPED_TRACE(takePrinter ? "printer taken" : "stopped by force");
         const std::string dir = MakeTempDir();
         std::filesystem::copy_file(shipped / "WendIDs.xml", dir + "/WendIDs.xml");
         ASSERT_EQ(mkfifo((dir + "/Wend.xml").c_str(), 0600), 0);
@@ -143,23 +129,17 @@ TEST_F(DiscoveryWorkerTest, PrinterTakenOrForcedStopWhileTheDescriptionsAreParse
 
         DiscoveryWorker worker;
         worker.SetDirectory(Wide(dir));
-        ASSERT_TRUE(worker.SetWindow(&queue_));
-        worker.Start();
+        Start(worker);
         ASSERT_NO_FATAL_FAILURE(Feed(fifo, head));
-        if (action == Action::TakePrinter) {
+        if (takePrinter) {
             // Identified, but held by another program by the time the worker opens it.
             AttachedPrinter holder(MakeIdentified(transport_test::PathOf(host_, 0), {}));
             ASSERT_TRUE(holder.Open());
-            PrinterStatusRecord status;
-            if (transport_test::Libusb()) {
-                ASSERT_TRUE(holder.ReadStatus(status));  // takes the interface
-            }
+            PrinterStatusRecord status;  // reading takes the interface
+            ASSERT_TRUE(!transport_test::Libusb() || holder.ReadStatus(status));
             ASSERT_NO_FATAL_FAILURE(Feed(fifo, tail));
             close(fifo);
-            platform::Message m;
-            ASSERT_TRUE(queue_.Take(m, std::chrono::seconds(120)));
-            EXPECT_EQ(m.message, WM_PRINTERS_FOUND);
-            EXPECT_TRUE(worker.Stop(10000));
+            Finish(worker);
             EXPECT_TRUE(worker.GetPrinters().empty());
         } else {
             // The stop lands in the parse's next read of the pipe; the process goes on, and a
