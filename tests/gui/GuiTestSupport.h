@@ -38,9 +38,8 @@ inline bool WaitForMessage(UpdaterDialog& dialog,
 }
 
 inline bool WaitForPrintersFound(UpdaterDialog& dialog) {
-    return WaitForMessage(dialog, [](quint32 message, quintptr, qintptr) {
-        return message == 2024;  // WM_PRINTERS_FOUND
-    });
+    return WaitForMessage(dialog,
+                          [](quint32 message, quintptr, qintptr) { return message == 2024; });
 }
 
 // A firmware file: version prefix for major.minor.build.revision, a body of bodySize bytes and

@@ -59,20 +59,19 @@ TEST(LanguageModuleTest, TheUserLocaleFollowsTheVariablesPrecedence) {
     EXPECT_EQ(LanguageModule::UserLocaleName(), "");
     EXPECT_EQ(LanguageModule::UserDefaultLanguageId(), 0x0409);
 
-    setenv("LANG", "ru_RU.UTF-8", 1);
-    EXPECT_EQ(LanguageModule::UserDefaultLanguageId(), 0x0419);
-    setenv("LC_MESSAGES", "ja_JP.UTF-8", 1);
-    EXPECT_EQ(LanguageModule::UserDefaultLanguageId(), 0x0411);
-    setenv("LC_ALL", "zh_TW.UTF-8", 1);
-    EXPECT_EQ(LanguageModule::UserDefaultLanguageId(), 0x0404);
-    setenv("LANGUAGE", "pl:de", 1);
-    EXPECT_EQ(LanguageModule::UserLocaleName(), "pl");
-    EXPECT_EQ(LanguageModule::UserDefaultLanguageId(), 0x0415);
-
-    // Empty values do not count.
-    setenv("LANGUAGE", "", 1);
-    setenv("LC_ALL", "", 1);
-    EXPECT_EQ(LanguageModule::UserDefaultLanguageId(), 0x0411);
+    // Set in turn, each over the ones before; empty values do not count.
+    const std::tuple<const char*, const char*, const char*, std::uint16_t> steps[] = {
+        {"LANG", "ru_RU.UTF-8", "ru_RU.UTF-8", 0x0419},
+        {"LC_MESSAGES", "ja_JP.UTF-8", "ja_JP.UTF-8", 0x0411},
+        {"LC_ALL", "zh_TW.UTF-8", "zh_TW.UTF-8", 0x0404},
+        {"LANGUAGE", "pl:de", "pl", 0x0415},
+        {"LANGUAGE", "", "zh_TW.UTF-8", 0x0404},
+        {"LC_ALL", "", "ja_JP.UTF-8", 0x0411}};
+    for (const auto& [name, value, locale, id] : steps) {
+        setenv(name, value, 1);
+        EXPECT_EQ(LanguageModule::UserLocaleName(), locale) << name << "=" << value;
+        EXPECT_EQ(LanguageModule::UserDefaultLanguageId(), id) << name << "=" << value;
+    }
 }
 
 }  // namespace

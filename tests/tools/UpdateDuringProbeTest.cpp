@@ -2,37 +2,12 @@
 #include <stdlib.h>
 
 #include <chrono>
-#include <fstream>
 #include <future>
-#include <nlohmann/json.hpp>
-#include <sstream>
-#include <string>
-#include <thread>
-#include <vector>
 
 #include "simulator/UmockdevPrinterHost.h"
 #include "tests/tools/RunProcess.h"
-#include "updater/FirmwareImage.h"
 
 namespace {
-
-// A Kestrel 200 firmware file of version 1.3.0.0 with its CRC trailer.
-std::string Firmware(const std::string& dir) {
-    std::vector<std::uint8_t> bytes(9000);
-    for (std::size_t i = 4; i < bytes.size(); ++i) {
-        bytes[i] = static_cast<std::uint8_t>(i * 7);
-    }
-    bytes[0] = 3;
-    bytes[1] = 1;
-    const std::uint16_t crc = FirmwareImage::Crc16(bytes.data(), bytes.size() - 2);
-    bytes[bytes.size() - 2] = static_cast<std::uint8_t>(crc);
-    bytes[bytes.size() - 1] = static_cast<std::uint8_t>(crc >> 8);
-    const std::string path = dir + "/KST2_0130.bin";
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-    return path;
-}
 
 // While reflasher-cli updates a printer, a second process probes it as the print system's USB
 // backend does (detach the kernel driver, claim the interface, ask for the device ID). The
@@ -40,7 +15,7 @@ std::string Firmware(const std::string& dir) {
 TEST(UpdateDuringProbe, OnlyAClaimedInterfaceKeepsTheUpdateGoing) {
     std::string dir = ::testing::TempDir() + "reflasher-probe-XXXXXX";
     ASSERT_NE(mkdtemp(&dir[0]), nullptr);
-    const std::string file = Firmware(dir);
+    const std::string file = tools_test::WriteFirmware(dir + "/KST2_0130.bin", 1, 3, 9000);
     for (const std::string transport : {"libusb", "usblp"}) {
         SCOPED_TRACE(transport);
         simulator::UmockdevPrinterHost host;
@@ -73,11 +48,9 @@ TEST(UpdateDuringProbe, OnlyAClaimedInterfaceKeepsTheUpdateGoing) {
         for (const nlohmann::json& command : printer["commands"]) {
             commands.push_back(command["name"]);
         }
-        std::istringstream lines(output);
         nlohmann::json finished;
-        for (std::string line; std::getline(lines, line);) {
-            const nlohmann::json event = nlohmann::json::parse(line, nullptr, false);
-            if (!event.is_discarded() && event["event"] == "finished") {
+        for (const nlohmann::json& event : tools_test::JsonLines(output)) {
+            if (event.is_object() && event.value("event", "") == "finished") {
                 finished = event;
             }
         }
