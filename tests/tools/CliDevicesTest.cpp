@@ -7,12 +7,12 @@
 
 namespace {
 
-nlohmann::json Devices(const std::string& cliArguments) {
+// The document's devices; output: the text as printed.
+nlohmann::json Devices(const std::string& cliArguments, std::string& output) {
     const std::string commandLine = std::string(SIMULATOR_PATH) +
                                     " --printer 'MFG:Orvane;MDL:Kestrel  200;VER:1.2.3.4;'"
-                                    " --printer 'MFG:Orvane;MDL:Kestrel 999;' -- " +
+                                    " --printer 'MFG:Orvane;MDL:Kestrel 999\u00e9;' -- " +
                                     CLI_PATH + " devices --json" + cliArguments;
-    std::string output;
     EXPECT_EQ(tools_test::RunProcess(commandLine, output), 0) << output;
     const nlohmann::json document = nlohmann::json::parse(output, nullptr, false);
     EXPECT_FALSE(document.is_discarded()) << output;
@@ -20,15 +20,18 @@ nlohmann::json Devices(const std::string& cliArguments) {
 }
 
 TEST(CliDevices, IdentifiesAShippedModelAndExplainsTheOther) {
-    const nlohmann::json devices = Devices("");
+    std::string output;
+    const nlohmann::json devices = Devices("", output);
     ASSERT_EQ(devices.size(), 2u);
     // Listing leaves usblp bound to the interface, whichever transport lists.
     tools_test::ExpectAt(devices, R"({"/0/devicePath": "/dev/usb/lp0", "/0/driver": "usblp",
         "/0/deviceId": "MFG:Orvane;MDL:Kestrel  200;VER:1.2.3.4;", "/0/held": false,
         "/0/mdl": "Kestrel 200", "/0/ver": "1.2.3.4", "/0/phd": null, "/0/identified": true,
         "/0/shortName": "Kestrel 200", "/1/identified": false, "/1/shortName": null,
-        "/1/productId": null, "/1/reason": "the model \"Kestrel 999\" is not in WendIDs.xml",
-        "/1/deviceIdHex": "4d46473a4f7276616e653b4d444c3a4b65737472656c203939393b"})");
+        "/1/productId": null, "/1/reason": "the model \"Kestrel 999\u00e9\" is not in WendIDs.xml",
+        "/1/deviceIdHex": "4d46473a4f7276616e653b4d444c3a4b65737472656c20393939c3a93b"})");
+    // Text that is UTF-8 is printed as it is, not escaped.
+    EXPECT_NE(output.find("Kestrel 999\u00e9"), std::string::npos) << output;
     EXPECT_TRUE(devices[0]["vendorId"].is_number());
     const bool libusb = tools_test::Node(0, 2).find("/dev/bus/usb/") == 0;
     EXPECT_EQ(devices[1]["transport"], libusb ? "libusb" : "usblp");

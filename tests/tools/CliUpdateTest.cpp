@@ -31,14 +31,19 @@ protected:
         return tools_test::WriteFirmware(dir_ + "/" + name, major, minor, size);
     }
 
-    // Runs reflasher-cli with arguments inside the simulator; stdin is not a terminal.
-    int Cli(const std::string& arguments, std::string& output, const char* scenario = kScenario) {
+    // Runs reflasher-cli with arguments inside the simulator. Its stdin is not a terminal, or,
+    // with typed, a terminal on which those lines are typed.
+    int Cli(const std::string& arguments, std::string& output, const char* scenario = kScenario,
+            const char* typed = nullptr) {
         const std::string scenarioPath = dir_ + "/scenario.json";
         std::ofstream(scenarioPath) << scenario;
-        const std::string commandLine = std::string(SIMULATOR_PATH) + " --scenario " +
-                                        scenarioPath + " -- " + CLI_PATH + " " + arguments +
-                                        " </dev/null";
-        return tools_test::RunProcess(commandLine, output);
+        const std::string command = std::string(SIMULATOR_PATH) + " --scenario " + scenarioPath +
+                                    " -- " + CLI_PATH + " " + arguments;
+        return tools_test::RunProcess(
+            typed == nullptr
+                ? command + " </dev/null"
+                : "printf '" + std::string(typed) + "' | script -qec '" + command + "' /dev/null",
+            output);
     }
 
     static nlohmann::json Json(const std::string& text) { return nlohmann::json::parse(text); }
@@ -154,6 +159,11 @@ TEST_F(CliUpdateTest, UpdateRefusalsAndFailuresHaveTheirOwnStatus) {
     EXPECT_EQ(Cli("update --yes --printer 1 " + older, output), 5);
     EXPECT_EQ(Cli("update --yes --allow-older --printer 1 " + older, output), 0) << output;
     EXPECT_NE(output.find("the printer now reports firmware 1.0.0.0"), std::string::npos) << output;
+
+    // On a terminal: whether to send a file that is not newer, then whether to update.
+    for (const auto& [typed, status] : {std::pair{"yes\\ny\\n", 0}, {"Y\\nn\\n", 2}, {"n\\n", 5}}) {
+        EXPECT_EQ(Cli("update --printer 1 " + older, output, kScenario, typed), status) << output;
+    }
 
     ASSERT_EQ(Cli("update --json --yes --printer 1 " + newer, output, kFaultyScenario), 1);
     const std::vector<nlohmann::json> events = tools_test::JsonLines(output);
