@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "tests/Common/DescriptionLoadSupport.h"
 
 namespace {
@@ -14,30 +16,22 @@ const std::string kPapers =
     "<right>4</right></offset><offset units='inches'><top>99</top></offset></offsets></paper>"
     "</papers><papers><paper id='0x2' resourceId='20' name='5x7'/></papers>";
 
-float Attribute(const PaperConfiguration& paper, PaperAttributeKey key) {
-    const auto found = paper.attributes.find(key);
-    return found == paper.attributes.end() ? -1.0f : found->second;
-}
-
 }  // namespace
 
 TEST(PaperGrammar, PapersSizesAndOffsets) {
     const PrinterDescription d = LoadOnePrinter(
         "<paperRefs><paperRef paperId='1'/><paperRef paperId='2'/></paperRefs>", kPapers);
-    ASSERT_EQ(d.papers.size(), 2u);
-    const PaperConfiguration& p = *d.papers.find(1);
-    EXPECT_EQ(p.name, "4x6");
-    EXPECT_EQ(p.resourceId, 10);
-    EXPECT_EQ(p.attributes.size(), 10u);
-    EXPECT_FLOAT_EQ(Attribute(p, PaperAttributeKey::kWidthInches), 4.5f);
-    EXPECT_FLOAT_EQ(Attribute(p, PaperAttributeKey::kHeightInches), 6.0f);
-    EXPECT_FLOAT_EQ(Attribute(p, PaperAttributeKey::kWidthPixels), 1200.0f);
-    EXPECT_FLOAT_EQ(Attribute(p, PaperAttributeKey::kHeightMmTenths), 1524.0f);
-    EXPECT_FLOAT_EQ(Attribute(p, PaperAttributeKey::kTopOffsetPoints), 1.0f);
-    EXPECT_FLOAT_EQ(Attribute(p, PaperAttributeKey::kLeftOffsetPoints), 2.0f);
-    EXPECT_FLOAT_EQ(Attribute(p, PaperAttributeKey::kBottomOffsetPoints), 3.0f);
-    EXPECT_FLOAT_EQ(Attribute(p, PaperAttributeKey::kRightOffsetPoints), 4.0f);
-    EXPECT_TRUE(d.papers.find(2)->attributes.empty());
+    std::ostringstream printed;
+    for (const PaperConfiguration& p : d.papers) {
+        printed << p.name << " " << p.resourceId << ":";
+        for (const auto& [key, value] : p.attributes) {
+            printed << " " << static_cast<int>(key) << "=" << value;
+        }
+        printed << "|";
+    }
+    // Keyed by PaperAttributeKey: width and height in inches, pixels, mm/10, then the offsets.
+    EXPECT_EQ(printed.str(),
+              "4x6 10: 0=4.5 1=6 2=1200 3=1800 4=1016 5=1524 6=1 7=3 8=2 9=4|5x7 20:|");
 }
 
 TEST(PaperGrammar, Failures) {
@@ -45,31 +39,25 @@ TEST(PaperGrammar, Failures) {
     const auto paper = [](const std::string& content) {
         return "<papers><paper id='1' resourceId='1' name='n'>" + content + "</paper></papers>";
     };
-    const std::string failed = "An exception occurred";
-    const std::vector<std::pair<std::string, std::string>> papers = {
-        {"<papers><paper resourceId='1' name='n'/></papers>", failed},
-        {"<papers><paper id='1' resourceId='x' name='n'/></papers>", failed},
-        {"<papers><paper id='1' resourceId='1' name=''/></papers>", failed},
-        {"<papers><paper id='' resourceId='1' name='n'/></papers>", failed},
-        {paper("<sizes><size><width>1</width></size></sizes>"), failed},
-        {paper("<offsets><offset/></offsets>"), failed},
-        {paper("<sizes><size units='inches'><width/></size></sizes>"), failed},
-        {paper("<offsets><offset units='points'><top>pt</top></offset></offsets>"), failed},
-        {paper("") + "<papers><paper id='01' resourceId='2' name='b'/></papers>",
-         "Failed to add paper configuration to the current set!"},
-    };
-    for (const auto& [paperXml, message] : papers) {
-        const LoadedDescriptions loaded = LoadDescriptionsFrom(PrinterDocument(refs, paperXml));
-        EXPECT_FALSE(loaded.ok) << paperXml;
-        EXPECT_EQ(loaded.error, message) << paperXml;
+    for (const std::string& papers : std::vector<std::string>{
+             "<papers><paper resourceId='1' name='n'/></papers>",
+             "<papers><paper id='1' resourceId='x' name='n'/></papers>",
+             "<papers><paper id='1' resourceId='1' name=''/></papers>",
+             "<papers><paper id='' resourceId='1' name='n'/></papers>",
+             paper("<sizes><size><width>1</width></size></sizes>"),
+             paper("<offsets><offset/></offsets>"),
+             paper("<sizes><size units='inches'><width/></size></sizes>"),
+             paper("<offsets><offset units='points'><top>pt</top></offset></offsets>")}) {
+        EXPECT_EQ(Outcome(PrinterDocument(refs, papers)), "!An exception occurred") << papers;
     }
+    EXPECT_EQ(Outcome(PrinterDocument(
+                  refs, paper("") + "<papers><paper id='01' resourceId='2' name='b'/></papers>")),
+              "!Failed to add paper configuration to the current set!");
     // Papers defined after the printers are unknown to them.
-    const LoadedDescriptions late = LoadDescriptionsFrom(
-        "<orvane_printing><printers><printer vid='1' pid='1'>" + refs +
-        "</printer></printers><papers><paper id='1' resourceId='1' name='n'/></papers>"
-        "</orvane_printing>");
-    EXPECT_FALSE(late.ok);
-    EXPECT_EQ(late.error, "Paper ID is unknown!");
+    EXPECT_EQ(Outcome("<orvane_printing><printers><printer vid='1' pid='1'>" + refs +
+                      "</printer></printers><papers><paper id='1' resourceId='1' name='n'/>"
+                      "</papers></orvane_printing>"),
+              "!Paper ID is unknown!");
 }
 
 TEST(PaperRefs, FirstCopyAndFirstSendAsWinReportedSizesAllStay) {
@@ -85,42 +73,41 @@ TEST(PaperRefs, FirstCopyAndFirstSendAsWinReportedSizesAllStay) {
         d.paperIdsByReportedSize.begin(), d.paperIdsByReportedSize.end());
     EXPECT_EQ(reported, (std::vector<std::pair<std::string, std::int32_t>>{
                             {"", 2}, {"A", 2}, {"PC", 1}, {"PC", 1}}));
-    ExpectFailures(
-        {
-            {"<paperRefs><paperRef/></paperRefs>", "Missing \"paperId\" attribute!"},
-            {"<paperRefs><paperRef paperId='one'/></paperRefs>",
-             "Unexpected \"paperId\" attribute value (should be integer)!"},
-            {"<paperRefs><paperRef paperId='3'/></paperRefs>", "Paper ID is unknown!"},
-            {"<paperRefs><paperRef paperId='1' sendToPrinterAs=''/></paperRefs>",
-             "Unexpected \"sendToPrinterAs\" attribute value (should be integer)!"},
-        },
-        kPapers);
+    const auto ref = [](const std::string& attributes) {
+        return "<paperRefs><paperRef" + attributes + "/></paperRefs>";
+    };
+    const auto notInteger = [](const std::string& attribute) {
+        return "Unexpected \"" + attribute + "\" attribute value (should be integer)!";
+    };
+    ExpectFailures({{ref(""), "Missing \"paperId\" attribute!"},
+                    {ref(" paperId='one'"), notInteger("paperId")},
+                    {ref(" paperId='3'"), "Paper ID is unknown!"},
+                    {ref(" paperId='1' sendToPrinterAs=''"), notInteger("sendToPrinterAs")}},
+                   kPapers);
 }
 
 TEST(MediaCapacities, FirstCodeWinsAndALaterTableReplaces) {
-    PrinterDescription d = LoadOnePrinter(
-        "<mediaCapacities><mediaCapacity capacityCodeFromPrinter='PC'>0x10</mediaCapacity>"
-        "<mediaCapacity capacityCodeFromPrinter='PC'>99</mediaCapacity>"
-        "<mediaCapacity capacityCodeFromPrinter='L'> 50 sheets</mediaCapacity>"
-        "</mediaCapacities>");
-    EXPECT_EQ(d.mediaCapacities, (std::map<std::string, std::int32_t>{{"PC", 16}, {"L", 50}}));
-    d = LoadOnePrinter(
-        "<mediaCapacities><mediaCapacity capacityCodeFromPrinter='PC'>1</mediaCapacity>"
-        "</mediaCapacities><mediaCapacities><mediaCapacity capacityCodeFromPrinter='X'>2"
-        "</mediaCapacity></mediaCapacities>");
-    EXPECT_EQ(d.mediaCapacities, (std::map<std::string, std::int32_t>{{"X", 2}}));
-    ExpectFailures({
-        {"<mediaCapacities><mediaCapacity>1</mediaCapacity></mediaCapacities>",
-         "Missing \"capacityCodeFromPrinter\" attribute!"},
-        {"<mediaCapacities><mediaCapacity capacityCodeFromPrinter=''>1</mediaCapacity>"
-         "</mediaCapacities>",
-         "Missing \"capacityCodeFromPrinter\" attribute!"},
-        {"<mediaCapacities><mediaCapacity capacityCodeFromPrinter='A'>many</mediaCapacity>"
-         "</mediaCapacities>",
-         "Invalid data for a <mediaCapacity> element"},
-        {"<mediaCapacities><mediaCapacity capacityCodeFromPrinter='A'/></mediaCapacities>",
-         "Invalid data for a <mediaCapacity> element"},
-    });
+    const auto table = [](const std::string& capacities) {
+        return "<mediaCapacities>" + capacities + "</mediaCapacities>";
+    };
+    const auto capacity = [](const std::string& attributes, const std::string& content) {
+        return "<mediaCapacity" + attributes + ">" + content + "</mediaCapacity>";
+    };
+    EXPECT_EQ(LoadOnePrinter(table(capacity(" capacityCodeFromPrinter='PC'", "0x10") +
+                                   capacity(" capacityCodeFromPrinter='PC'", "99") +
+                                   capacity(" capacityCodeFromPrinter='L'", " 50 sheets")))
+                  .mediaCapacities,
+              (std::map<std::string, std::int32_t>{{"PC", 16}, {"L", 50}}));
+    EXPECT_EQ(LoadOnePrinter(table(capacity(" capacityCodeFromPrinter='PC'", "1")) +
+                             table(capacity(" capacityCodeFromPrinter='X'", "2")))
+                  .mediaCapacities,
+              (std::map<std::string, std::int32_t>{{"X", 2}}));
+    const std::string noCode = "Missing \"capacityCodeFromPrinter\" attribute!";
+    const std::string invalid = "Invalid data for a <mediaCapacity> element";
+    ExpectFailures({{table(capacity("", "1")), noCode},
+                    {table(capacity(" capacityCodeFromPrinter=''", "1")), noCode},
+                    {table(capacity(" capacityCodeFromPrinter='A'", "many")), invalid},
+                    {table("<mediaCapacity capacityCodeFromPrinter='A'/>"), invalid}});
 }
 
 TEST(DonorMediaMappings, KeyedByIdCodeWithoutValidation) {
@@ -128,17 +115,18 @@ TEST(DonorMediaMappings, KeyedByIdCodeWithoutValidation) {
         "<donorMediaMappings><donorMediaMapping><idCode>0x3</idCode><donor>abc</donor>"
         "<media>2</media><media>4</media></donorMediaMapping>"
         "<donorMediaMapping><donor>7</donor></donorMediaMapping><other/></donorMediaMappings>");
-    ASSERT_EQ(d.donorMediaMappings.size(), 2u);
-    EXPECT_EQ(d.donorMediaMappings.at(3).donor, 0);
-    EXPECT_EQ(d.donorMediaMappings.at(3).media, 4);
-    EXPECT_EQ(d.donorMediaMappings.at(-1).donor, 7);
-    EXPECT_EQ(d.donorMediaMappings.at(-1).media, -1);
-    ExpectFailures({
-        {"<donorMediaMappings><donorMediaMapping/><donorMediaMapping/></donorMediaMappings>",
-         "Invalid data for a <donorMediaMapping> element"},
-        {"<donorMediaMappings><donorMediaMapping><idCode>1</idCode></donorMediaMapping>"
-         "</donorMediaMappings><donorMediaMappings><donorMediaMapping><idCode>01</idCode>"
-         "</donorMediaMapping></donorMediaMappings>",
-         "Invalid data for a <donorMediaMapping> element"},
-    });
+    std::string mappings;
+    for (const auto& [id, m] : d.donorMediaMappings) {
+        mappings += std::to_string(id) + "=" + std::to_string(m.donor) + "/" +
+                    std::to_string(m.media) + " ";
+    }
+    EXPECT_EQ(mappings, "-1=7/-1 3=0/4 ");
+    const std::string invalid = "Invalid data for a <donorMediaMapping> element";
+    ExpectFailures(
+        {{"<donorMediaMappings><donorMediaMapping/><donorMediaMapping/></donorMediaMappings>",
+          invalid},
+         {"<donorMediaMappings><donorMediaMapping><idCode>1</idCode></donorMediaMapping>"
+          "</donorMediaMappings><donorMediaMappings><donorMediaMapping><idCode>01</idCode>"
+          "</donorMediaMapping></donorMediaMappings>",
+          invalid}});
 }

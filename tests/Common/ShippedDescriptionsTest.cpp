@@ -2,7 +2,6 @@
 
 #include <set>
 
-#include "Common/Headers/PrinterStates.h"
 #include "tests/Common/DescriptionLoadSupport.h"
 
 // The shipped files lie beside the test programs (the tests run in the program folder).
@@ -20,8 +19,7 @@ TEST(ShippedDescriptions, EveryModelIsCompleteAndFoundUnderEachSpelling) {
         EXPECT_FALSE(d.GetDefaultHead().firmwareNameSpecs.empty()) << d.shortName;
     }
 
-    std::map<std::string, std::int32_t> vendors;
-    std::map<std::string, std::int32_t> products;
+    std::map<std::string, std::int32_t> vendors, products;
     ASSERT_TRUE(LoadIdMappings(L"WendIDs.xml", vendors, products, &error)) << error;
     EXPECT_GE(vendors.size(), 2u);
     for (const auto& [vendorName, vendorId] : vendors) {

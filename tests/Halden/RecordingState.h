@@ -7,17 +7,16 @@
 
 #include "Halden/xerces-xmlparser/XercesXMLParsingState.h"
 
-// A state that writes every call it receives into a shared log ("start:<child>",
-// "text:<piece>", "finish:<name>", "abort:<name>", "delete:<name>") and accepts the children
-// named in `accepted` with a new RecordingState, recursively. finish throws for the element
-// named `throwOnFinish`.
+// A state that writes every call it receives into a shared log ("<name> start:<child> a=v ...",
+// "<name> text:<piece>", "finish:<name>", "abort:<name>", "delete:<name>") and accepts the
+// children named in `accepted` with a new RecordingState, recursively. finish throws for the
+// element named `throwOnFinish`, startChild for a child named `throwOnStart` (and an int for
+// one named "int").
 struct RecordingLog {
     std::vector<std::string> events;
     std::set<std::string> accepted;
     std::string throwOnFinish;
-    std::string throwOnStart;  // startChild of this element name throws std::runtime_error
-    bool throwNonStandard = false;
-    std::vector<std::string> starts;  // "<child> name=value ..." for every startChild
+    std::string throwOnStart;
 };
 
 class RecordingState : public Halden::XercesXMLParsingState {
@@ -27,16 +26,15 @@ public:
 
     XercesXMLParsingState* startChild(const std::string& name,
                                       const Attributes& attributes) override {
-        log_->events.push_back(name_ + " start:" + name);
-        std::string start = name;
+        std::string start = name_ + " start:" + name;
         for (const auto& [key, value] : attributes) {
             start += " " + key + "=" + value;
         }
-        log_->starts.push_back(start);
+        log_->events.push_back(start);
+        if (name == "int") {
+            throw 42;
+        }
         if (name == log_->throwOnStart) {
-            if (log_->throwNonStandard) {
-                throw 42;
-            }
             throw std::runtime_error("cannot start " + name);
         }
         return log_->accepted.count(name) != 0 ? new RecordingState(log_, name) : nullptr;

@@ -5,36 +5,44 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "Halden/windows/win32_thread_utils.h"
 #include "Halden/windows/win32_thread_wrapper.h"
+#include "Halden/xerces-xmlparser/XercesXMLParser.h"
+#include "tests/Halden/RecordingState.h"
+#include "tests/Halden/XmlTestFiles.h"
 
 namespace {
 
+// The text of the logic_error thrown by action, up to its line number.
 std::string ThrownText(const std::function<void()>& action) {
     try {
         action();
     } catch (const std::logic_error& e) {
-        return e.what();
+        const std::string text = e.what();
+        return text.substr(0, text.find("; Line: "));
     }
     return "(nothing thrown)";
 }
 
-bool StartsWith(const std::string& text, const std::string& prefix) {
-    return text.compare(0, prefix.size(), prefix) == 0;
+// The results of calls made in order (a braced list is evaluated left to right).
+std::string Results(std::initializer_list<long long> results) {
+    std::string out;
+    for (const long long result : results) {
+        out += std::to_string(result) + " ";
+    }
+    return out;
 }
 
-// Records its steps. Run waits for its stop event unless told to block elsewhere or to throw.
-// SpinThenIgnoreStop first spins, outside any cancellation point, until spinning turns false.
+const std::string kFile = "; File: Halden/windows/win32_thread_wrapper.cpp";
+const std::string kWrapperState = "Invalid state" + kFile;
+
+// Records its steps. Run waits for its stop event, returns at once, or ignores the stop event
+// after spinning, outside any cancellation point, while `spinning`; Initialize may throw.
 class Worker : public thread {
 public:
-    enum class Mode {
-        WaitForStop,
-        ReturnAtOnce,
-        IgnoreStop,
-        SpinThenIgnoreStop,
-        ThrowInInitialize
-    };
+    enum class Mode { WaitForStop, ReturnAtOnce, IgnoreStop, ThrowInInitialize };
 
     explicit Worker(Mode mode) : mode_(mode) {}
     ~Worker() override {
@@ -54,9 +62,10 @@ public:
         running.SetEvent();
         if (mode_ == Mode::WaitForStop) {
             GetStopEvent().Wait(kInfiniteTimeout);
-        } else if (mode_ == Mode::IgnoreStop || mode_ == Mode::SpinThenIgnoreStop) {
-            while (mode_ == Mode::SpinThenIgnoreStop && spinning.load()) {
-            }
+        }
+        while (mode_ == Mode::IgnoreStop && spinning.load()) {
+        }
+        if (mode_ == Mode::IgnoreStop) {
             never_.Wait(kInfiniteTimeout);
         }
     }
@@ -70,7 +79,7 @@ public:
 
     std::string steps;
     Event running{false, true};
-    std::atomic<bool> spinning{true};
+    std::atomic<bool> spinning{false};
 
 private:
     const Mode mode_;
@@ -79,34 +88,23 @@ private:
 
 }  // namespace
 
-TEST(Event, AutoResetLetsOneWaitThroughManualResetStaysAndWaitersWake) {
+TEST(Event, AutoResetLetsOneWaitThroughManualResetStays) {
     Event autoReset(false, false);
-    EXPECT_FALSE(autoReset.Wait(0));
-    EXPECT_TRUE(autoReset.SetEvent());
-    EXPECT_TRUE(autoReset.Wait(0));
-    EXPECT_FALSE(autoReset.Wait(0));
-    EXPECT_FALSE(autoReset.Wait(20));
-
+    EXPECT_EQ(Results({autoReset.Wait(0), autoReset.SetEvent(), autoReset.Wait(0),
+                       autoReset.Wait(0), autoReset.Wait(20)}),
+              "0 1 1 0 0 ");
     Event manual(true, true);
-    EXPECT_TRUE(manual.Wait(0));
-    EXPECT_TRUE(manual.Wait(kInfiniteTimeout));
-    EXPECT_TRUE(manual.ResetEvent());
-    EXPECT_FALSE(manual.Wait(0));
-    EXPECT_TRUE(manual.Release());
+    EXPECT_EQ(Results({manual.Wait(0), manual.Wait(kInfiniteTimeout), manual.ResetEvent(),
+                       manual.Wait(0), manual.Release()}),
+              "1 1 1 0 1 ");
     EXPECT_NE(manual.GetHandle(), nullptr);
-
-    std::atomic<bool> woke{false};
-    std::thread waiter([&] { woke = autoReset.Wait(kInfiniteTimeout); });
-    autoReset.SetEvent();
-    waiter.join();
-    EXPECT_TRUE(woke);
 }
 
 TEST(ThreadWrapper, SuspendCountTimedWaitAndSingleRelease) {
     thread_wrapper wrapper;
     EXPECT_FALSE(wrapper.HasThread());
-    EXPECT_TRUE(StartsWith(ThrownText([&] { wrapper.Resume(); }), "Invalid state; File: "));
-    EXPECT_TRUE(StartsWith(ThrownText([&] { wrapper.Wait(0); }), "Invalid state; File: "));
+    EXPECT_EQ(ThrownText([&] { wrapper.Resume(); }), kWrapperState);
+    EXPECT_EQ(ThrownText([&] { wrapper.Wait(0); }), kWrapperState);
 
     Event release(false, true);
     auto entry = [](void* argument) -> unsigned {
@@ -114,91 +112,45 @@ TEST(ThreadWrapper, SuspendCountTimedWaitAndSingleRelease) {
         return 7;
     };
     EXPECT_NE(wrapper.Create(entry, &release, true), nullptr);
-    EXPECT_TRUE(wrapper.HasThread());
-    EXPECT_NE(wrapper.GetId(), 0u);
-    const std::string again = ThrownText([&] { wrapper.Create(entry, &release, false); });
-    EXPECT_TRUE(StartsWith(again, "Invalid state; File: Halden/windows/win32_thread_wrapper.cpp"))
-        << again;
-
-    EXPECT_FALSE(wrapper.Wait(0));
-    EXPECT_EQ(wrapper.Resume(), 1u);
-    EXPECT_EQ(wrapper.Resume(), 0u);
-    EXPECT_FALSE(wrapper.Wait(0));
-    EXPECT_TRUE(wrapper.HasThread());
+    EXPECT_EQ(Results({wrapper.HasThread(), wrapper.GetId() != 0}), "1 1 ");
+    EXPECT_EQ(ThrownText([&] { wrapper.Create(entry, &release, false); }), kWrapperState);
+    EXPECT_EQ(Results({wrapper.Wait(0), wrapper.Resume(), wrapper.Resume(), wrapper.Wait(0)}),
+              "0 1 0 0 ");
 
     release.SetEvent();
-    EXPECT_TRUE(wrapper.Wait(kInfiniteTimeout));
-    EXPECT_FALSE(wrapper.HasThread());
-    EXPECT_TRUE(StartsWith(ThrownText([&] { wrapper.Wait(0); }), "Invalid state"));
+    EXPECT_EQ(Results({wrapper.Wait(kInfiniteTimeout), wrapper.HasThread()}), "1 0 ");
 }
 
 TEST(Thread, StepsRunInOrderAndStopEndsTheRun) {
     Worker worker(Worker::Mode::WaitForStop);
     EXPECT_TRUE(worker.Stop(0));  // never started
-    EXPECT_TRUE(StartsWith(ThrownText([&] { worker.Resume(); }), "thread not started!; File: "));
+    EXPECT_EQ(ThrownText([&] { worker.Resume(); }), "thread not started!" + kFile);
 
     worker.Start(true);
-    EXPECT_TRUE(worker.IsStarted());
-    EXPECT_FALSE(worker.running.Wait(0));
-    EXPECT_EQ(worker.Resume(), 1u);
-    worker.running.Wait(kInfiniteTimeout);
-
-    const std::string twice = ThrownText([&] { worker.Start(); });
-    EXPECT_TRUE(StartsWith(twice, "thread already started!; File: ")) << twice;
-
-    EXPECT_TRUE(worker.Stop(kInfiniteTimeout));
-    EXPECT_FALSE(worker.IsStarted());
-    EXPECT_EQ(worker.steps, "IRF");
+    EXPECT_EQ(Results({worker.IsStarted(), worker.running.Wait(0), worker.Resume(),
+                       worker.running.Wait(kInfiniteTimeout)}),
+              "1 0 1 1 ");
+    EXPECT_EQ(ThrownText([&] { worker.Start(); }), "thread already started!" + kFile);
+    EXPECT_EQ(Results({worker.Stop(kInfiniteTimeout), worker.IsStarted()}) + worker.steps,
+              "1 0 IRF");
 
     // An idle worker starts again, with its stop event reset.
     worker.running.ResetEvent();
     worker.Start();
-    worker.running.Wait(kInfiniteTimeout);
-    EXPECT_TRUE(worker.IsStarted());
-    EXPECT_TRUE(worker.Stop(kInfiniteTimeout));
-    EXPECT_EQ(worker.steps, "IRFIRF");
+    EXPECT_EQ(Results({worker.running.Wait(kInfiniteTimeout), worker.IsStarted(),
+                       worker.Stop(kInfiniteTimeout)}) +
+                  worker.steps,
+              "1 1 1 IRFIRF");
 }
 
-TEST(Thread, FinishedWorkerIsIdleAndAThrowingStepEndsTheStepsQuietly) {
-    Worker finished(Worker::Mode::ReturnAtOnce);
-    finished.Start();
-    finished.WaitUntilEnded();
-    EXPECT_TRUE(finished.Stop(0));
-    EXPECT_EQ(finished.steps, "IRF");
-
+// A finished worker is idle; a throwing step ends the steps quietly. Many short runs race the
+// worker's own release of the handle against the controller's Stop: it is released once.
+TEST(Thread, FinishedAndThrowingWorkersEndQuietlyAndReleaseTheHandleOnce) {
     Worker throwing(Worker::Mode::ThrowInInitialize);
     throwing.Start();
     throwing.WaitUntilEnded();
-    EXPECT_EQ(throwing.steps, "I");
-    EXPECT_TRUE(throwing.Stop(0));
-}
+    EXPECT_EQ(Results({throwing.Stop(0)}) + throwing.steps, "1 I");
 
-// Cancellation is deferred: a forced stop takes effect only when the thread enters a
-// cancellation point (here the wait on an event). A thread spinning outside one runs on; Stop
-// gives up after the grace and the stop stays pending until the thread reaches one.
-TEST(Thread, ForcedStopEndsTheStepsAtTheNextCancellationPoint) {
-    for (const Worker::Mode mode : {Worker::Mode::IgnoreStop, Worker::Mode::SpinThenIgnoreStop}) {
-        const bool spins = mode == Worker::Mode::SpinThenIgnoreStop;
-        Worker worker(mode);
-        worker.Start();
-        worker.running.Wait(kInfiniteTimeout);
-
-        EXPECT_FALSE(worker.Stop(50)) << spins;
-        EXPECT_TRUE(worker.IsStarted());
-        std::uint32_t code = 0;
-        EXPECT_EQ(worker.GetExitCode(code), !spins);
-        EXPECT_EQ(code, spins ? 0u : 0xFFFFFFFFu);
-        EXPECT_TRUE(StartsWith(ThrownText([&] { worker.Start(); }), "thread already started!"));
-
-        worker.spinning = false;
-        EXPECT_TRUE(worker.Stop(10000)) << spins;
-        EXPECT_FALSE(worker.IsStarted());
-        EXPECT_EQ(worker.steps, "IR") << spins;
-    }
-}
-
-TEST(Thread, ManyShortRunsReleaseTheHandleExactlyOnce) {
-    // Races the worker's own release against the controller's Stop.
     Worker worker(Worker::Mode::ReturnAtOnce);
     for (int i = 0; i < 200; ++i) {
         worker.Start();
@@ -208,7 +160,52 @@ TEST(Thread, ManyShortRunsReleaseTheHandleExactlyOnce) {
             worker.Stop(kInfiniteTimeout);
         } else {
             worker.WaitUntilEnded();
+            EXPECT_EQ(Results({worker.Stop(0)}) + worker.steps.substr(worker.steps.size() - 3),
+                      "1 IRF");
         }
         EXPECT_FALSE(worker.IsStarted());
     }
+}
+
+// Cancellation is deferred: a forced stop takes effect only when the thread enters a
+// cancellation point (here the wait on an event). A thread spinning outside one runs on; Stop
+// gives up after the grace and the stop stays pending until the thread reaches one.
+TEST(Thread, ForcedStopEndsTheStepsAtTheNextCancellationPoint) {
+    for (const bool spins : {false, true}) {
+        Worker worker(Worker::Mode::IgnoreStop);
+        worker.spinning = spins;
+        worker.Start();
+        worker.running.Wait(kInfiniteTimeout);
+
+        std::uint32_t code = 0;
+        EXPECT_EQ(Results({worker.Stop(50), worker.IsStarted(), worker.GetExitCode(code), code}),
+                  spins ? "0 1 0 0 " : "0 1 1 4294967295 ");
+        EXPECT_EQ(ThrownText([&] { worker.Start(); }), "thread already started!" + kFile);
+
+        worker.spinning = false;
+        EXPECT_EQ(Results({worker.Stop(10000), worker.IsStarted()}) + worker.steps, "1 0 IR");
+    }
+}
+
+// Parsers constructed and used on several threads at once: the one-time library
+// initialisation and the parses must be free of data races.
+TEST(XercesXMLParser, ConcurrentConstructionAndParsing) {
+    XmlTestFiles files;
+    const std::string path = files.Write("doc.xml", "<doc>a<c>b</c>c</doc>");
+    std::atomic<int> successes{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 20; ++i) {
+                RecordingLog log{{}, {"doc", "c"}, "", ""};
+                Halden::XercesXMLParser parser;
+                successes +=
+                    parser.parse(path, new RecordingState(&log, "root")) && log.events.size() == 11;
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(successes.load(), 80);
 }

@@ -13,10 +13,7 @@ public:
         std::string pattern = (std::filesystem::temp_directory_path() / "h2-xml-XXXXXX").string();
         dir_ = ::mkdtemp(pattern.data()) != nullptr ? pattern : std::string();
     }
-    ~XmlTestFiles() {
-        std::error_code ignored;
-        std::filesystem::remove_all(dir_, ignored);
-    }
+    ~XmlTestFiles() { std::filesystem::remove_all(dir_, ignored_); }
     XmlTestFiles(const XmlTestFiles&) = delete;
     XmlTestFiles& operator=(const XmlTestFiles&) = delete;
 
@@ -30,8 +27,8 @@ public:
         const std::string path = Write(name, content);
         return std::wstring(path.begin(), path.end());
     }
-    const std::string& dir() const { return dir_; }
 
 private:
     std::string dir_;
+    std::error_code ignored_;
 };
