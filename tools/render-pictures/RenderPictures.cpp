@@ -17,6 +17,8 @@
 
 #include "platform/ManualClock.h"
 #include "simulator/UmockdevPrinterHost.h"
+// The tests' way of driving the window, which the pictures show in the same states.
+#include "tests/gui/GuiTestSupport.h"
 #include "updater/FirmwareImage.h"
 #include "updater/QtPrompter.h"
 #include "updater/QtResourceModule.h"
@@ -45,44 +47,6 @@ bool AddPrinter(simulator::UmockdevPrinterHost& host, const char* deviceId) {
         return false;
     }
     return true;
-}
-
-// Runs the event loop until the dialog has handled a window message that match accepts; false
-// if none came within two minutes.
-bool WaitForMessage(UpdaterDialog& dialog,
-                    const std::function<bool(quint32, quintptr, qintptr)>& match) {
-    QEventLoop loop;
-    bool seen = false;
-    const auto connection = QObject::connect(&dialog, &UpdaterDialog::windowMessageHandled,
-                                             [&](quint32 message, quintptr wParam, qintptr lParam) {
-                                                 if (!seen && match(message, wParam, lParam)) {
-                                                     seen = true;
-                                                     loop.quit();
-                                                 }
-                                             });
-    QTimer::singleShot(120000, &loop, &QEventLoop::quit);
-    loop.exec();
-    QObject::disconnect(connection);
-    return seen;
-}
-
-bool WaitForPrintersFound(UpdaterDialog& dialog) {
-    return WaitForMessage(
-        dialog, [](quint32 message, quintptr, qintptr) { return message == WM_PRINTERS_FOUND; });
-}
-
-// Firmware 2.1.0.0 of bodySize bytes with a correct CRC-16 trailer.
-std::vector<std::uint8_t> FirmwareBytes(std::size_t bodySize) {
-    std::vector<std::uint8_t> bytes(4 + bodySize + 2);
-    bytes[0] = 1;
-    bytes[1] = 2;
-    for (std::size_t i = 0; i < bodySize; ++i) {
-        bytes[4 + i] = static_cast<std::uint8_t>(i * 13 + 5);
-    }
-    const std::uint16_t crc = FirmwareImage::Crc16(bytes.data(), bytes.size() - 2);
-    bytes[bytes.size() - 2] = static_cast<std::uint8_t>(crc & 0xFF);
-    bytes[bytes.size() - 1] = static_cast<std::uint8_t>(crc >> 8);
-    return bytes;
 }
 
 bool Save(UpdaterDialog& dialog, const QString& path) {
@@ -125,7 +89,7 @@ int main(int argc, char** argv) {
     }
     const std::string firmware = QDir::tempPath().toStdString() + "/HERON_210.fw";
     {
-        const std::vector<std::uint8_t> bytes = FirmwareBytes(200000);
+        const std::vector<std::uint8_t> bytes = gui_test::FirmwareBytes(2, 1, 0, 0, 200000);
         std::ofstream(firmware, std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes.data()),
                    static_cast<std::streamsize>(bytes.size()));
@@ -139,7 +103,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     dialog.show();
-    if (!WaitForPrintersFound(dialog) || !Save(dialog, prefix + "-printers.png")) {
+    if (!gui_test::WaitForPrintersFound(dialog) || !Save(dialog, prefix + "-printers.png")) {
         return 1;
     }
 
@@ -164,11 +128,12 @@ int main(int argc, char** argv) {
                          }
                      });
     dialog.findChild<QPushButton*>(QStringLiteral("1001"))->click();
-    const bool finished = WaitForMessage(dialog, [](quint32 message, quintptr code, qintptr) {
-        return message == WM_UPDATE_PROGRESS &&
-               (code == kProgressFinished || code == kProgressFinishedReboot);
-    });
-    if (!finished || !halfSaved || !WaitForPrintersFound(dialog)) {
+    const bool finished =
+        gui_test::WaitForMessage(dialog, [](quint32 message, quintptr code, qintptr) {
+            return message == WM_UPDATE_PROGRESS &&
+                   (code == kProgressFinished || code == kProgressFinishedReboot);
+        });
+    if (!finished || !halfSaved || !gui_test::WaitForPrintersFound(dialog)) {
         std::fprintf(stderr, "the update did not run to its end\n");
         return 1;
     }
