@@ -66,6 +66,8 @@ TEST(XercesXMLParser, StatesSeeTheirElementsTextAndEnds) {
         {"<doc>a<!-- c -->b<?pi data?>c<![CDATA[d]]></doc>", kDoc + "doc text:abcd|" + kEnd},
         {"<doc> <!-- c --> </doc>", kDoc + kEnd},
         {"<doc>&lt;&amp;&#65;</doc>", kDoc + "doc text:<&A|" + kEnd},
+        // A prefix is part of the name, bound or not.
+        {"<doc><n:k2/></doc>", kDoc + "doc start:n:k2|" + kEnd},
     };
     for (const auto& [xml, expected] : cases) {
         EXPECT_EQ(Parse(xml), expected) << xml;

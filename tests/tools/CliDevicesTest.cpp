@@ -37,4 +37,19 @@ TEST(CliDevices, IdentifiesAShippedModelAndExplainsTheOther) {
     EXPECT_EQ(devices[1]["transport"], libusb ? "libusb" : "usblp");
 }
 
+// The text shows an ID's bytes in hex only where the ID is not printable ASCII; DEL is not.
+TEST(CliDevices, TextShowsTheBytesOfAnIdThatIsNotPrintable) {
+    std::string output;
+    ASSERT_EQ(tools_test::RunProcess(std::string(SIMULATOR_PATH) +
+                                         " --printer 'MFG:Orvane;MDL:A~;' --printer "
+                                         "'MFG:Orvane;MDL:B\x7f;' -- " +
+                                         CLI_PATH + " devices",
+                                     output),
+              0);
+    const std::size_t at = output.find("ID bytes:");
+    EXPECT_NE(at, std::string::npos) << output;
+    EXPECT_EQ(at, output.rfind("ID bytes:")) << output;
+    EXPECT_EQ(at, output.find("ID bytes:   4d46473a4f7276616e653b4d444c3a427f3b")) << output;
+}
+
 }  // namespace
