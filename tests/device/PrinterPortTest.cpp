@@ -57,8 +57,13 @@ TEST(PrinterPort, ClosedPortRefusesWithoutTouchingArguments) {
     platform::SetLastError(0);
     EXPECT_FALSE(port.Open(nullptr));
     EXPECT_EQ(platform::GetLastError(), platform::kErrorInvalidParameter);
-    EXPECT_FALSE(missing.Open(L"/dev/usb/lp99"));
-    EXPECT_EQ(platform::GetLastError(), static_cast<std::uint32_t>(ENOENT));
+    // A libusb path names interface 0 to 255; past that it names nothing.
+    for (const auto& [path, error] : {std::pair{L"/dev/bus/usb/001/999:255", ENODEV},
+                                      {L"/dev/bus/usb/001/999:256", ENOENT},
+                                      {L"/dev/usb/lp99", ENOENT}}) {
+        EXPECT_FALSE(missing.Open(path));
+        EXPECT_EQ(platform::GetLastError(), static_cast<std::uint32_t>(error));
+    }
     for (PrinterPort* closed : {&port, &missing}) {
         char buffer[12] = {};
         EXPECT_EQ(Read(*closed, buffer), -13);
